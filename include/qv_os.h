@@ -1,0 +1,6 @@
+// Umbrella header: every family of the qv_os library.
+#pragma once
+
+#include "qv_os_export.h"
+#include "qv_string.h"
+#include "qv_error.h"

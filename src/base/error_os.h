@@ -1,0 +1,12 @@
+// The system's last error and its message, per platform.
+#pragma once
+
+#include "qv_string.h"
+
+namespace Quorvel::detail {
+
+int SysLastError();
+// The system's message for code as it gives it (line breaks included), or empty when it has none.
+cQV_String SysErrorMessage(int code);
+
+} // namespace Quorvel::detail
