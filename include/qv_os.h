@@ -4,3 +4,4 @@
 #include "qv_os_export.h"
 #include "qv_string.h"
 #include "qv_error.h"
+#include "qv_list.h"
