@@ -24,6 +24,13 @@ BASE_PKGS=(cmake ninja-build g++ pkg-config)
 TEST_PKGS=(googletest libgtest-dev clang)
 WIN_PKGS=(g++-mingw-w64-x86-64 wine64)
 
+# A locale with a decimal comma, so that the tests can show that numeric text ignores the locale.
+comma_locale() {
+  locale -a 2>/dev/null | grep -qi '^de_DE.utf' && return 0
+  need_packages locales
+  localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
+}
+
 suite() { # preset
   echo "== $1: configure, build, test"
   cmake --preset "$1" >/dev/null
@@ -63,7 +70,7 @@ case "${1:-}" in
     cmake --build --preset release -j "$JOBS" --target qvos
     ./build/release/bin/qvos info
     ;;
-  native) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite dev ;;
+  native) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; comma_locale; suite dev ;;
   clang) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite clang ;;
   asan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite asan ;;
   tsan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite tsan ;;
@@ -76,6 +83,7 @@ case "${1:-}" in
     ;;
   test)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}" "${WIN_PKGS[@]}"
+    comma_locale
     start=$(date +%s)
     suite dev
     suite clang
