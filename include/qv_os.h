@@ -5,3 +5,5 @@
 #include "qv_string.h"
 #include "qv_error.h"
 #include "qv_list.h"
+#include "qv_thread.h"
+#include "qv_event.h"

@@ -16,9 +16,11 @@ namespace {
 struct LibraryState {
     LibraryState() {
         // Each later subsystem adds its init call here, in its slot of the order above.
+        InitSharedEvents();
     }
     ~LibraryState() {
         // The matching fini calls, in reverse order.
+        FiniSharedEvents();
     }
 };
 

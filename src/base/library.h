@@ -2,4 +2,11 @@
 // from the load sequence in library.cpp.
 #pragma once
 
-namespace Quorvel::detail {} // namespace Quorvel::detail
+namespace Quorvel::detail {
+
+// Slot 1: the shared signalled event, then the shared non-signalled one (src/sync/event.cpp).
+// A failure leaves a null handle and is not reported. Fini destroys the signalled one first.
+void InitSharedEvents();
+void FiniSharedEvents();
+
+} // namespace Quorvel::detail
