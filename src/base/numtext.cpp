@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 namespace Quorvel::detail {
@@ -35,6 +36,58 @@ unsigned StrToUint32(const char *s, const char **end, int base) {
         return 0u - static_cast<unsigned>(mag);
     }
     return v > UINT_MAX ? UINT_MAX : static_cast<unsigned>(v);
+}
+
+namespace {
+
+bool IsCSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Length of the word w (lower case) at the start of s, compared case-insensitively, or 0.
+size_t MatchWord(const char *s, const char *w) {
+    size_t i = 0;
+    for (; w[i]; ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != w[i]) return 0;
+    }
+    return i;
+}
+
+} // namespace
+
+double StrToDoubleC(const char *s, const char **end) {
+    const char *p = s;
+    while (IsCSpace(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    double sign = negative ? -1.0 : 1.0;
+    if (size_t n = MatchWord(p, "infinity") ? 8 : MatchWord(p, "inf")) {
+        *end = p + n;
+        return sign * HUGE_VAL;
+    }
+    if (size_t n = MatchWord(p, "nan")) {
+        *end = p + n;
+        return sign * NAN;
+    }
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        *end = p + 1;
+        return sign * 0.0;
+    }
+    if (!((*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9'))) {
+        *end = s;
+        return 0.0;
+    }
+    const char *e = p;
+    double v = StrToDecimalC(p, &e);
+    if (e == p) {
+        *end = s;
+        return 0.0;
+    }
+    *end = e;
+    return sign * v;
 }
 
 } // namespace Quorvel::detail

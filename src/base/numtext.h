@@ -9,7 +9,12 @@ namespace Quorvel::detail {
 int StrToInt32(const char *s, const char **end, int base);
 unsigned StrToUint32(const char *s, const char **end, int base);
 
-// strtod in the "C" locale: '.' is the decimal point whatever the process locale says.
+// strtod in the "C" locale: '.' is the decimal point whatever the process locale says. Reads
+// leading white space, a sign, then a decimal number or "inf", "infinity", "nan" (any case). Hex
+// numbers are not read ("0x10" reads as 0), so that every platform reads the same text.
 double StrToDoubleC(const char *s, const char **end);
+
+// The platform's strtod in the "C" locale, given a text that starts with a decimal number.
+double StrToDecimalC(const char *s, const char **end);
 
 } // namespace Quorvel::detail

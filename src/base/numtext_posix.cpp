@@ -15,7 +15,7 @@ locale_t CLocale() {
 }
 } // namespace
 
-double StrToDoubleC(const char *s, const char **end) {
+double StrToDecimalC(const char *s, const char **end) {
     char *e = nullptr;
     double v = strtod_l(s, &e, CLocale());
     *end = e;

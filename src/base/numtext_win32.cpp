@@ -15,7 +15,7 @@ _locale_t CLocale() {
 }
 } // namespace
 
-double StrToDoubleC(const char *s, const char **end) {
+double StrToDecimalC(const char *s, const char **end) {
     char *e = nullptr;
     double v = _strtod_l(s, &e, CLocale());
     *end = e;

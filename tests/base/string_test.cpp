@@ -158,11 +158,20 @@ TEST(String, FormatReusesLongEnoughBuffer) {
 TEST(String, FormatEncodingErrorEndsWithEmptyText) {
     // A wide character the C locale cannot encode makes the formatter fail outright; no buffer
     // size can help, so the call must end with 0 and an empty text instead of growing forever.
+    // Some runtimes skip such a character instead; there the text is whatever they produced.
     std::setlocale(LC_ALL, "C");
     const wchar_t bad[] = {static_cast<wchar_t>(0x20AC), 0};
+    char probe[16];
+    bool formatterFails = std::snprintf(probe, sizeof probe, "x%lsy", bad) < 0;
     cQV_String s("old");
-    EXPECT_EQ(s.Format("x%lsy", bad), 0);
-    EXPECT_STREQ(s, "");
+    int n = s.Format("x%lsy", bad);
+    if (formatterFails) {
+        EXPECT_EQ(n, 0);
+        EXPECT_STREQ(s, "");
+    } else {
+        EXPECT_EQ(n, static_cast<int>(s.Length()));
+        EXPECT_STREQ(s, probe);
+    }
 }
 
 TEST(String, GetBufferKeepsTextAndTerminates) {
@@ -363,13 +372,36 @@ TEST(DoubleText, ReadsAsStrtodDoes) {
         const char *text;
         int consumed;
         double value;
-    } cases[] = {{"2.5kg", 3, 2.5}, {"  -1e3x", 6, -1000.0}, {"abc", 0, 0.0}, {"", 0, 0.0},
-                 {".5", 2, 0.5},    {"+7", 2, 7.0},          {"1,5", 1, 1.0}, {"0x10", 4, 16.0}};
+    } cases[] = {{"2.5kg", 3, 2.5},
+                 {"  -1e3x", 6, -1000.0},
+                 {"abc", 0, 0.0},
+                 {"", 0, 0.0},
+                 {".5", 2, 0.5},
+                 {"+7", 2, 7.0},
+                 {"1,5", 1, 1.0},
+                 {"0x10", 1, 0.0},
+                 {"-0X1p3", 2, -0.0},
+                 {" inf", 4, HUGE_VAL},
+                 {"-Infinity!", 9, -HUGE_VAL},
+                 {"infinit", 3, HUGE_VAL},
+                 {"1e999", 5, HUGE_VAL},
+                 {"-.", 0, 0.0},
+                 {"+", 0, 0.0},
+                 {"5.", 2, 5.0},
+                 {"1e", 1, 1.0},
+                 {"1e+x", 1, 1.0}};
     for (auto &c : cases) {
         double v = 99;
         EXPECT_EQ(cQV_DataConv::StrToDbl(c.text, v), c.consumed) << c.text;
         EXPECT_EQ(v, c.value) << c.text;
     }
+    double v = 0;
+    EXPECT_EQ(cQV_DataConv::StrToDbl("nan(x)", v), 3);
+    EXPECT_TRUE(std::isnan(v));
+    char out[40];
+    cQV_DataConv::DblToStr(-HUGE_VAL, out);
+    EXPECT_EQ(cQV_DataConv::StrToDbl(out, v), static_cast<int>(std::strlen(out)));
+    EXPECT_EQ(v, -HUGE_VAL);
 }
 
 TEST(DoubleText, LocaleDoesNotChangeTheText) {
