@@ -7,3 +7,5 @@
 #include "qv_list.h"
 #include "qv_thread.h"
 #include "qv_event.h"
+#include "qv_path.h"
+#include "qv_file.h"

@@ -1,0 +1,98 @@
+// Environment variables, the temporary and log folders, and the console key wait.
+#include "qv_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "io_os.h"
+#include "qv_path.h"
+
+namespace Quorvel {
+
+bool osGetEnv(const char *name, cQV_String &value) {
+    if (!name) return false;
+    const char *v = getenv(name);
+    if (!v) return false;
+    value = v;
+    return true;
+}
+
+bool osSetEnv(const char *name, const char *value) {
+    if (!name || !name[0]) return false;
+    return detail::ioSetEnv(name, value ? value : "");
+}
+
+cQV_String osGetTemp() {
+    cQV_String dir;
+    if (!detail::ioTempDir(dir) || dir.Length() == 0) return cQV_String(detail::ioTempFallback());
+    osEnsureTrailingSlash(dir);
+    return dir;
+}
+
+namespace {
+
+// "<folder>\Logs" with native separators.
+cQV_String logsIn(const cQV_String &folder) {
+    cQV_String dir(folder);
+    osEnsureTrailingSlash(dir);
+    dir += "Logs";
+    osEnsureCorrectDirSlash(dir);
+    return dir;
+}
+
+} // namespace
+
+cQV_String osGetLogDir() {
+    cQV_String list;
+    if (osGetEnv("WDIR", list)) {
+        const char *text = list;
+        cQV_String first;
+        bool firstTaken = false;
+        for (const char *p = text;;) {
+            const char *end = strchr(p, ';');
+            size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
+            cQV_String folder;
+            if (n) {
+                char *buf = folder.GetBuffer(static_cast<unsigned>(n));
+                if (buf) {
+                    memcpy(buf, p, n);
+                    buf[n] = 0;
+                }
+            }
+            if (!firstTaken) {
+                first = folder;
+                firstTaken = true;
+            }
+            if (folder.Length() && osIsDirectory(folder)) return logsIn(folder);
+            if (!end) break;
+            p = end + 1;
+        }
+        // None exists yet: the first listed folder is the work folder to make.
+        if (first.Length()) {
+            osCreateDirectory(nullptr, first, false);
+            if (osIsDirectory(first)) return logsIn(first);
+        }
+    }
+    cQV_String dir = osGetTemp();
+    dir += "QV_Logs";
+    osEnsureTrailingSlash(dir);
+    osEnsureCorrectDirSlash(dir);
+    return dir;
+}
+
+bool osWaitForConsoleInput(unsigned int timeout, char &ch) {
+    void *console = detail::ioConsoleOpen();
+    bool ready = detail::ioConsoleKeyReady(console);
+    if (!ready) {
+        // One wait of the whole time-out, then one more look.
+        detail::ioSleepMs(timeout);
+        ready = detail::ioConsoleKeyReady(console);
+    }
+    int key = ready ? detail::ioConsoleReadKey(console) : -1;
+    detail::ioConsoleClose(console);
+    if (key < 0) return false;
+    ch = (key == '\r' || key == '\n') ? '\n' : static_cast<char>(key);
+    return true;
+}
+
+} // namespace Quorvel

@@ -1,0 +1,380 @@
+// Raw file access through handles, line reading, directory search, file times and
+// whole-file text reading. The system calls sit behind io_os.h.
+#include "qv_file.h"
+
+#include <cstring>
+#include <new>
+
+#include "io_os.h"
+#include "qv_path.h"
+
+namespace Quorvel {
+
+namespace {
+
+void *const kInvalid = reinterpret_cast<void *>(-1);
+const char kModule[] = "osio";
+
+// osFileReadLine reads the first chunk big enough for a 4 KiB line and its line
+// end, then doubles up to kMaxChunk: a line of up to 4 KiB costs one read and one
+// move back; the excess of the chunk is returned to the file by that move.
+const unsigned kFirstChunk = 4104;
+const unsigned kMaxChunk = 64 * 1024;
+
+} // namespace
+
+cQV_FileInfo::cQV_FileInfo() : attributes(0), size(0) {}
+cQV_FileInfo::cQV_FileInfo(const cQV_FileInfo &o)
+    : attributes(o.attributes), size(o.size), name(o.name) {}
+cQV_FileInfo &cQV_FileInfo::operator=(const cQV_FileInfo &o) {
+    if (this != &o) {
+        attributes = o.attributes;
+        size = o.size;
+        name = o.name;
+    }
+    return *this;
+}
+cQV_FileInfo::~cQV_FileInfo() {}
+
+cQV_FolderInfo::cQV_FolderInfo() {}
+cQV_FolderInfo::cQV_FolderInfo(const cQV_FolderInfo &o) : name(o.name) {}
+cQV_FolderInfo &cQV_FolderInfo::operator=(const cQV_FolderInfo &o) {
+    if (this != &o) name = o.name;
+    return *this;
+}
+cQV_FolderInfo::~cQV_FolderInfo() {}
+
+// ---- Handles -----------------------------------------------------------------
+
+void *osFileOpen(const char *name, int mode, int share) {
+    if (!name) return kInvalid;
+    return detail::ioFileOpen(name, mode, share);
+}
+
+bool osFileClose(void *&handle) {
+    if (handle == kInvalid) return false;
+    detail::ioFileClose(handle);
+    handle = kInvalid;
+    return true;
+}
+
+bool osFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
+    if (handle == kInvalid) return false;
+    return detail::ioFileRead(handle, buffer, count, read);
+}
+
+bool osFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
+                 unsigned int &written) {
+    if (handle == kInvalid) return false;
+    return detail::ioFileWrite(handle, buffer, count, written);
+}
+
+bool osFlushFileBuffers(void *handle) {
+    if (handle == kInvalid) return false;
+    return detail::ioFileFlush(handle);
+}
+
+long long osFileSeek(void *handle, long long offset, eQV_FileSeek origin) {
+    if (handle == kInvalid) return -1;
+    int o = origin == eFileSeekEnd ? 1 : origin == eFileSeekCurrent ? 2 : 0;
+    return detail::ioFileSeek(handle, offset, o);
+}
+
+long long osFileTell(void *handle) {
+    return osFileSeek(handle, 0, eFileSeekCurrent);
+}
+
+long long osFileSize(void *handle) {
+    long long pos = osFileTell(handle);
+    if (pos < 0) return -1;
+    long long size = osFileSeek(handle, 0, eFileSeekEnd);
+    if (size < 0) return -1;
+    if (osFileSeek(handle, pos, eFileSeekBegin) < 0) return -1;
+    return size;
+}
+
+bool osFileReadLine(void *handle, cQV_String &line, unsigned int maxLen) {
+    if (handle == kInvalid) return false;
+    unsigned remaining = maxLen ? maxLen : 65535;
+
+    // The line is scanned into buf; the position is moved back relative to where
+    // the reads left it, so the start position never has to be asked for.
+    char stackBuf[kFirstChunk];
+    char *buf = stackBuf;
+    unsigned long long cap = sizeof stackBuf;
+    unsigned long long total = 0; // bytes read so far
+    unsigned long long length = 0;
+    unsigned chunk = kFirstChunk;
+    bool found = false, ok = true;
+    for (;;) {
+        unsigned want = chunk < remaining ? chunk : remaining;
+        if (total + want > cap) {
+            unsigned long long newCap = cap * 2 >= total + want ? cap * 2 : total + want;
+            char *bigger = new (std::nothrow) char[newCap];
+            if (!bigger) {
+                ok = false;
+                break;
+            }
+            memcpy(bigger, buf, total);
+            if (buf != stackBuf) delete[] buf;
+            buf = bigger;
+            cap = newCap;
+        }
+        unsigned got = 0;
+        if (!osFileRead(handle, reinterpret_cast<unsigned char *>(buf + total), want, got)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) { // end of file: the line is what was read
+            length = total;
+            break;
+        }
+        const char *start = buf + total;
+        for (unsigned i = 0; i < got; ++i) {
+            if (start[i] == '\n' || start[i] == 0) {
+                length = total + i + 1;
+                found = true;
+                break;
+            }
+        }
+        total += got;
+        if (found) break;
+        remaining -= got;
+        if (remaining == 0) { // the limit is reached without a line end
+            ok = false;
+            break;
+        }
+        if (chunk < kMaxChunk) chunk *= 2;
+    }
+
+    if (ok) {
+        // The line's buffer is taken only now, so that a failure leaves it untouched.
+        cQV_String result;
+        if (length > 0) {
+            char *text = result.GetBuffer(static_cast<unsigned>(length));
+            if (!text) {
+                ok = false;
+            } else {
+                memcpy(text, buf, length);
+                text[length] = 0;
+                // A lone line feed stays as it is; otherwise LF or CR LF is cut.
+                if (length > 1 && text[length - 1] == '\n') {
+                    text[length - 1] = 0;
+                    if (text[length - 2] == '\r') text[length - 2] = 0;
+                }
+            }
+        }
+        if (ok && total > length &&
+            osFileSeek(handle, -static_cast<long long>(total - length), eFileSeekCurrent) < 0) {
+            line = "";
+            ok = false;
+        }
+        if (ok) line = result;
+    }
+    if (!ok && total > 0) osFileSeek(handle, -static_cast<long long>(total), eFileSeekCurrent);
+    if (buf != stackBuf) delete[] buf;
+    return ok;
+}
+
+bool osFileIsExist(const char *path) {
+    return path && detail::ioEntryNoFollow(path) != detail::IoEntry::Missing;
+}
+
+bool osIsDirectory(const char *path) {
+    return path && detail::ioEntryFollow(path) == detail::IoEntry::Directory;
+}
+
+// ---- Directory search ----------------------------------------------------------
+
+void *osFileFindFirst(const char *dir, const char *pattern, cQV_String &name) {
+    cQV_String search(dir);
+    osEnsureTrailingSlash(search);
+    search += pattern;
+    return detail::ioFindFirst(search, name);
+}
+
+bool osFileFindNext(void *search, cQV_String &name) {
+    return search && detail::ioFindNext(search, name);
+}
+
+void osFileFindEnd(void *&search) {
+    if (search) {
+        detail::ioFindClose(search);
+        search = nullptr;
+    }
+}
+
+// ---- Directories and files --------------------------------------------------------
+
+namespace {
+
+// The create step of osCreateDirectory.
+bool createOne(cQV_Error *error, const char *path) {
+    if (detail::ioCreateDir(path)) {
+        if (error) error->Reset();
+        return true;
+    }
+    int code = osGetSysError();
+    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s. %s",
+                                path, (const char *)osGetSysErrorStr(code));
+}
+
+// Appends one "dir [%s] %s\n" or "file [%s] %s\n" line with the system's reason.
+void appendFailure(cQV_String &msg, const char *kind, const char *path, int code) {
+    cQV_String line;
+    line.Format("%s [%s] %s\n", kind, path, (const char *)osGetSysErrorStr(code));
+    msg += line;
+}
+
+} // namespace
+
+bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
+    if (!path) path = "";
+    if (osIsDirectory(path)) return true;
+    if (!path[0])
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
+                                    "Directory with empty name can not be created");
+    if (createOne(error, path)) return true;
+    if (!recursive) return false;
+
+    // The parent ends at the last separator that is not the path's last byte.
+    int i = static_cast<int>(strlen(path)) - 1;
+    while (i >= 0 && (path[i] == '\\' || path[i] == '/'))
+        --i;
+    while (i >= 0 && path[i] != '\\' && path[i] != '/')
+        --i;
+    if (i < 0)
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s",
+                                    path);
+    cQV_String parent;
+    char *p = parent.GetBuffer(static_cast<unsigned>(i) + 1);
+    if (!p)
+        return cQV_Error::SetFormat(error, 7, kModule, __LINE__,
+                                    "Failed to allocate memory. Requested size:%d", i + 1);
+    memcpy(p, path, static_cast<size_t>(i));
+    p[i] = 0;
+    if (!osCreateDirectory(error, parent, true)) return false;
+    return createOne(error, path);
+}
+
+bool osDeleteFile(cQV_Error *error, const char *path) {
+    if (!path) path = "";
+    if (detail::ioDeleteFile(path)) return true;
+    int code = osGetSysError();
+    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to delete file [%s]. %s", path,
+                                (const char *)osGetSysErrorStr(code));
+}
+
+bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
+    if (!path) path = "";
+
+    // A link given as the folder itself goes as a link: deleting through it would
+    // empty a folder somewhere else.
+    cQV_String bare(path);
+    osEnsureNoTrailingSlash(bare);
+    if (bare.Length() && detail::ioEntryNoFollow(bare) == detail::IoEntry::Link) {
+        bool dirLink = false;
+        if (detail::ioRemoveLink(bare, dirLink)) return true;
+        int code = osGetSysError();
+        cQV_String msg;
+        appendFailure(msg, dirLink ? "dir" : "file", bare, code);
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
+    }
+
+    cQV_String dir(path);
+    osEnsureTrailingSlash(dir);
+    if (!osIsDirectory(dir)) return osDeleteFile(error, dir);
+
+    cQV_String msg;
+    bool result = true;
+    cQV_String name;
+    void *search = detail::ioFindFirst(dir + "*", name);
+    for (bool more = search != nullptr; more; more = detail::ioFindNext(search, name)) {
+        if (name == "." || name == "..") continue;
+        cQV_String entry = dir + name;
+        // Entries are looked at without following links: a link is removed as a
+        // link and what it points to is never entered.
+        switch (detail::ioEntryNoFollow(entry)) {
+        case detail::IoEntry::Link: {
+            bool dirLink = false;
+            if (!detail::ioRemoveLink(entry, dirLink)) {
+                appendFailure(msg, dirLink ? "dir" : "file", entry, osGetSysError());
+                result = false;
+            }
+            break;
+        }
+        case detail::IoEntry::Directory:
+            if (recursive) {
+                // The sub-folder's own lines tell which of its entries stayed.
+                cQV_Error sub;
+                if (!osDeleteDirectory(&sub, entry, true)) {
+                    msg += sub.text;
+                    result = false;
+                }
+            } else if (!detail::ioRemoveDir(entry)) {
+                appendFailure(msg, "dir", entry, osGetSysError());
+                result = false;
+            }
+            break;
+        default:
+            if (!detail::ioDeleteFile(entry)) {
+                appendFailure(msg, "file", entry, osGetSysError());
+                result = false;
+            }
+            break;
+        }
+    }
+    if (search) detail::ioFindClose(search);
+
+    if (!result) return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
+    if (detail::ioRemoveDir(dir)) return true;
+    appendFailure(msg, "dir", dir, osGetSysError());
+    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
+}
+
+bool osGetFileTime(cQV_Error *error, const char *path, unsigned int &time) {
+    if (!path) path = "";
+    if (detail::ioGetMTime(path, time)) return true;
+    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "File not found:%s", path);
+}
+
+bool osSetFileTime(cQV_Error *error, const char *path, unsigned int time) {
+    if (!path) path = "";
+    if (detail::ioSetTimes(path, time)) return true;
+    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "File not found:%s", path);
+}
+
+bool osReadFileTxt(cQV_Error *error, const char *path, cQV_String &text, unsigned int maxSize) {
+    if (!path) path = "";
+    void *file = osFileOpen(path, 1, 0);
+    if (file == kInvalid)
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to open file [%s]", path);
+    long long size = osFileSize(file);
+    if (size < 0) {
+        osFileClose(file);
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to get size of file [%s]",
+                                    path);
+    }
+    unsigned n =
+        static_cast<unsigned long long>(size) < maxSize ? static_cast<unsigned>(size) : maxSize;
+    cQV_String result;
+    char *buf = n + 1 > n ? result.GetBuffer(n + 1) : nullptr;
+    if (!buf) {
+        osFileClose(file);
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
+                                    "Failed to alloc %d bytes of memory", static_cast<int>(n + 1));
+    }
+    unsigned got = 0;
+    if (n && (!osFileRead(file, reinterpret_cast<unsigned char *>(buf), n, got) || got < n)) {
+        osFileClose(file);
+        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
+                                    "Failed to read %d bytes from file [%s]", static_cast<int>(n),
+                                    path);
+    }
+    buf[n] = 0;
+    osFileClose(file);
+    text = result;
+    return true;
+}
+
+} // namespace Quorvel

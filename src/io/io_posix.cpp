@@ -1,0 +1,387 @@
+// File-system primitives over POSIX calls. A file handle carries the descriptor.
+#include "io_os.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <new>
+
+namespace Quorvel {
+namespace detail {
+
+const char kIoDirSep = '/';
+
+namespace {
+
+// Both '/' and backslash separate folders in the paths callers give; the system knows
+// only '/'. Paths without a backslash are passed through without a copy.
+class NativePath {
+public:
+    explicit NativePath(const char *path) : _path(path) {
+        if (!strchr(path, '\\')) return;
+        size_t n = strlen(path);
+        char *p = n < sizeof _small ? _small : (_heap = new (std::nothrow) char[n + 1]);
+        if (!p) return; // no memory: the text goes as it is
+        for (size_t i = 0; i <= n; ++i)
+            p[i] = path[i] == '\\' ? '/' : path[i];
+        _path = p;
+    }
+    ~NativePath() { delete[] _heap; }
+    NativePath(const NativePath &) = delete;
+    NativePath &operator=(const NativePath &) = delete;
+    operator const char *() const { return _path; }
+
+private:
+    const char *_path;
+    char *_heap = nullptr;
+    char _small[256];
+};
+
+inline int fdOf(void *handle) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+IoEntry kindOf(const struct stat &st) {
+    if (S_ISLNK(st.st_mode)) return IoEntry::Link;
+    if (S_ISDIR(st.st_mode)) return IoEntry::Directory;
+    return IoEntry::File;
+}
+
+} // namespace
+
+// ---- File handles ----
+
+void *ioFileOpen(const char *name, int mode, int /*share: POSIX has no share modes*/) {
+    int flags = O_CLOEXEC;
+    if ((mode & 3) == 3)
+        flags |= O_RDWR;
+    else if (mode & 2)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    if (mode & 4) flags |= O_CREAT | O_TRUNC;
+    int fd;
+    do {
+        fd = open(NativePath(name), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return reinterpret_cast<void *>(-1);
+    // A read-only open succeeds on a directory here; the handle is for files only.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        errno = EISDIR;
+        return reinterpret_cast<void *>(-1);
+    }
+    return reinterpret_cast<void *>(static_cast<intptr_t>(fd));
+}
+
+void ioFileClose(void *handle) {
+    close(fdOf(handle));
+}
+
+bool ioFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
+    ssize_t n;
+    do {
+        n = ::read(fdOf(handle), buffer, count);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    read = static_cast<unsigned int>(n);
+    return true;
+}
+
+bool ioFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
+                 unsigned int &written) {
+    // A file write may be cut short (signal, quota); the rest is written on.
+    written = 0;
+    while (written < count) {
+        ssize_t n = ::write(fdOf(handle), buffer + written, count - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        written += static_cast<unsigned int>(n);
+    }
+    return true;
+}
+
+bool ioFileFlush(void *handle) {
+    return fsync(fdOf(handle)) == 0;
+}
+
+long long ioFileSeek(void *handle, long long offset, int origin) {
+    int whence = origin == 1 ? SEEK_END : origin == 2 ? SEEK_CUR : SEEK_SET;
+    off_t pos = lseek(fdOf(handle), static_cast<off_t>(offset), whence);
+    return pos < 0 ? -1 : static_cast<long long>(pos);
+}
+
+// ---- Entries ----
+
+IoEntry ioEntryFollow(const char *path) {
+    struct stat st;
+    if (stat(NativePath(path), &st) != 0) return IoEntry::Missing;
+    return kindOf(st);
+}
+
+IoEntry ioEntryNoFollow(const char *path) {
+    struct stat st;
+    if (lstat(NativePath(path), &st) != 0) return IoEntry::Missing;
+    return kindOf(st);
+}
+
+bool ioCreateDir(const char *path) {
+    return mkdir(NativePath(path), 0777) == 0;
+}
+bool ioRemoveDir(const char *path) {
+    return rmdir(NativePath(path)) == 0;
+}
+bool ioDeleteFile(const char *path) {
+    return unlink(NativePath(path)) == 0;
+}
+
+bool ioRemoveLink(const char *path, bool &dirLink) {
+    dirLink = false;
+    return unlink(NativePath(path)) == 0; // removes the link itself, never its target
+}
+
+// ---- Directory search ----
+
+namespace {
+
+struct Search {
+    DIR *dir;
+    char *pattern; // fnmatch form: only '*' and '?' are wildcards
+    int dots;      // how many of ".", ".." are still to be reported first
+};
+
+// Escapes every fnmatch special byte except '*' and '?', which are the only
+// wildcards a search pattern has.
+char *toFnmatch(const char *pattern) {
+    size_t n = strlen(pattern);
+    char *out = new (std::nothrow) char[2 * n + 1];
+    if (!out) return nullptr;
+    char *o = out;
+    for (const char *p = pattern; *p; ++p) {
+        if (*p == '[' || *p == ']' || *p == '\\') *o++ = '\\';
+        *o++ = *p;
+    }
+    *o = 0;
+    return out;
+}
+
+bool matches(const Search &s, const char *name) {
+    return fnmatch(s.pattern, name, 0) == 0;
+}
+
+// The next matching name; "." and ".." come first (as the system gives them on
+// Windows), whatever order readdir has.
+bool nextName(Search &s, cQV_String &name) {
+    while (s.dots < 2) {
+        const char *dot = s.dots == 0 ? "." : "..";
+        ++s.dots;
+        if (matches(s, dot)) {
+            name = dot;
+            return true;
+        }
+    }
+    for (;;) {
+        errno = 0;
+        struct dirent *e = readdir(s.dir);
+        if (!e) return false;
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        if (matches(s, e->d_name)) {
+            name = e->d_name;
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+void *ioFindFirst(const char *search, cQV_String &name) {
+    const char *sep = nullptr;
+    for (const char *p = search; *p; ++p)
+        if (*p == '/' || *p == '\\') sep = p;
+    cQV_String folder;
+    const char *pattern = search;
+    if (sep) {
+        size_t n = static_cast<size_t>(sep - search);
+        if (n == 0) {
+            folder = "/";
+        } else {
+            char *buf = folder.GetBuffer(static_cast<unsigned>(n));
+            if (!buf) return nullptr;
+            memcpy(buf, search, n);
+            buf[n] = 0;
+        }
+        pattern = sep + 1;
+    } else {
+        folder = ".";
+    }
+    Search *s = new (std::nothrow) Search{nullptr, toFnmatch(pattern), 0};
+    if (!s || !s->pattern) {
+        delete s;
+        return nullptr;
+    }
+    int fd = open(NativePath(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    s->dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (!s->dir) {
+        if (fd >= 0) close(fd);
+        delete[] s->pattern;
+        delete s;
+        return nullptr;
+    }
+    cQV_String first;
+    if (!nextName(*s, first)) {
+        ioFindClose(s);
+        errno = ENOENT;
+        return nullptr;
+    }
+    name = first;
+    return s;
+}
+
+bool ioFindNext(void *search, cQV_String &name) {
+    return nextName(*static_cast<Search *>(search), name);
+}
+
+void ioFindClose(void *search) {
+    Search *s = static_cast<Search *>(search);
+    closedir(s->dir);
+    delete[] s->pattern;
+    delete s;
+}
+
+// ---- File times ----
+
+bool ioGetMTime(const char *path, unsigned int &time) {
+    struct stat st;
+    if (stat(NativePath(path), &st) != 0) return false;
+    time = static_cast<unsigned int>(st.st_mtime);
+    return true;
+}
+
+bool ioSetTimes(const char *path, unsigned int time) {
+    struct timespec ts[2];
+    ts[0].tv_sec = static_cast<time_t>(time);
+    ts[0].tv_nsec = 0;
+    ts[1] = ts[0];
+    return utimensat(AT_FDCWD, NativePath(path), ts, 0) == 0;
+}
+
+// ---- Environment and folders ----
+
+bool ioSetEnv(const char *name, const char *value) {
+    return setenv(name, value, 1) == 0;
+}
+
+bool ioTempDir(cQV_String &dir) {
+    const char *t = getenv("TMPDIR");
+    dir = (t && t[0]) ? t : "/tmp/";
+    return true;
+}
+
+const char *ioTempFallback() {
+    return "/tmp/";
+}
+
+// ---- Drive mapping: POSIX has no drive letters and no mapped network drives ----
+
+bool ioDriveSubstitute(const char *, cQV_String &) {
+    return false;
+}
+
+cQV_String ioFullPath(const char *path) {
+    return cQV_String(path);
+}
+
+int ioUniversalName(const char *, cQV_String &) {
+    return 2250; // not a network connection
+}
+
+// ---- Console ----
+
+namespace {
+
+struct Console {
+    bool terminal;
+    bool echoSelf; // the terminal does not echo by itself: the key is echoed on read
+    struct termios saved;
+};
+
+} // namespace
+
+void *ioConsoleOpen() {
+    Console *c = new (std::nothrow) Console();
+    if (!c) return nullptr;
+    c->terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &c->saved) == 0;
+    if (c->terminal) {
+        // One key without Enter: non-canonical input. A terminal that echoes keeps
+        // doing so (each key shows once, as typed); one that does not gets the key
+        // echoed when it is read.
+        struct termios raw = c->saved;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        c->echoSelf = !(c->saved.c_lflag & ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    return c;
+}
+
+bool ioConsoleKeyReady(void *console) {
+    if (!console) return false;
+    struct pollfd p;
+    p.fd = STDIN_FILENO;
+    p.events = POLLIN;
+    p.revents = 0;
+    int r;
+    do {
+        r = poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    // End of a pipe (POLLHUP) counts as ready: the read then finds no byte.
+    return r > 0 && (p.revents & (POLLIN | POLLHUP));
+}
+
+int ioConsoleReadKey(void *console) {
+    if (!console) return -1;
+    unsigned char key;
+    ssize_t n;
+    do {
+        n = ::read(STDIN_FILENO, &key, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) return -1;
+    Console *c = static_cast<Console *>(console);
+    if (c->terminal && c->echoSelf) {
+        ssize_t w = ::write(STDIN_FILENO, &key, 1); // the terminal itself, not stdout
+        (void)w;
+    }
+    return key;
+}
+
+void ioConsoleClose(void *console) {
+    Console *c = static_cast<Console *>(console);
+    if (!c) return;
+    if (c->terminal) tcsetattr(STDIN_FILENO, TCSANOW, &c->saved);
+    delete c;
+}
+
+void ioSleepMs(unsigned int ms) {
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(ms / 1000);
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace detail
+} // namespace Quorvel

@@ -1,0 +1,253 @@
+// File-system primitives over Win32 and the C runtime. A file handle is the
+// system's HANDLE.
+#include "io_os.h"
+
+#include <windows.h>
+#include <winnetwk.h>
+
+#include <conio.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <sys/utime.h>
+
+namespace Quorvel {
+namespace detail {
+
+const char kIoDirSep = '\\';
+
+// ---- File handles ----
+
+void *ioFileOpen(const char *name, int mode, int share) {
+    DWORD access = 0;
+    if (mode & 1) access |= GENERIC_READ;
+    if (mode & 2) access |= GENERIC_WRITE;
+    DWORD shareMode = 0;
+    if (share & 0x100) shareMode |= FILE_SHARE_READ;
+    if (share & 0x200) shareMode |= FILE_SHARE_WRITE;
+    // No security attributes: the handle is not inheritable, so children never get it.
+    HANDLE h =
+        CreateFileA(name, access, shareMode, nullptr, (mode & 4) ? CREATE_ALWAYS : OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h;
+}
+
+void ioFileClose(void *handle) {
+    CloseHandle(handle);
+}
+
+bool ioFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
+    DWORD n = 0;
+    if (!ReadFile(handle, buffer, count, &n, nullptr)) return false;
+    read = n;
+    return true;
+}
+
+bool ioFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
+                 unsigned int &written) {
+    DWORD n = 0;
+    BOOL ok = WriteFile(handle, buffer, count, &n, nullptr);
+    written = n;
+    return ok != FALSE;
+}
+
+bool ioFileFlush(void *handle) {
+    return FlushFileBuffers(handle) != FALSE;
+}
+
+long long ioFileSeek(void *handle, long long offset, int origin) {
+    LARGE_INTEGER move, pos;
+    move.QuadPart = offset;
+    DWORD method = origin == 1 ? FILE_END : origin == 2 ? FILE_CURRENT : FILE_BEGIN;
+    if (!SetFilePointerEx(handle, move, &pos, method)) return -1;
+    return pos.QuadPart;
+}
+
+// ---- Entries ----
+
+namespace {
+
+// Symbolic links and junctions; other reparse points (cloud or deduplicated
+// files) are ordinary entries.
+bool isLinkTag(const char *path) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(path, &data);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+            data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+} // namespace
+
+IoEntry ioEntryFollow(const char *path) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return IoEntry::Missing;
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? IoEntry::Directory : IoEntry::File;
+}
+
+IoEntry ioEntryNoFollow(const char *path) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return IoEntry::Missing;
+    if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(path)) return IoEntry::Link;
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? IoEntry::Directory : IoEntry::File;
+}
+
+bool ioCreateDir(const char *path) {
+    return CreateDirectoryA(path, nullptr) != FALSE;
+}
+bool ioRemoveDir(const char *path) {
+    return RemoveDirectoryA(path) != FALSE;
+}
+bool ioDeleteFile(const char *path) {
+    return DeleteFileA(path) != FALSE;
+}
+
+bool ioRemoveLink(const char *path, bool &dirLink) {
+    // A directory link or junction goes with RemoveDirectoryA, which removes the
+    // link and leaves its target alone; a file link with DeleteFileA.
+    DWORD a = GetFileAttributesA(path);
+    dirLink = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    return dirLink ? RemoveDirectoryA(path) != FALSE : DeleteFileA(path) != FALSE;
+}
+
+// ---- Directory search ----
+
+void *ioFindFirst(const char *search, cQV_String &name) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(search, &data);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    name = data.cFileName;
+    return h;
+}
+
+bool ioFindNext(void *search, cQV_String &name) {
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(search, &data)) return false;
+    name = data.cFileName;
+    return true;
+}
+
+void ioFindClose(void *search) {
+    FindClose(search);
+}
+
+// ---- File times ----
+// The runtime's 64-bit calls carry the same whole seconds as its 32-bit ones and
+// reach past 2038 for the unsigned value.
+
+bool ioGetMTime(const char *path, unsigned int &time) {
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return false;
+    time = static_cast<unsigned int>(st.st_mtime);
+    return true;
+}
+
+bool ioSetTimes(const char *path, unsigned int time) {
+    struct __utimbuf64 t;
+    t.actime = static_cast<__time64_t>(time);
+    t.modtime = t.actime;
+    return _utime64(path, &t) == 0;
+}
+
+// ---- Environment and folders ----
+
+bool ioSetEnv(const char *name, const char *value) {
+    cQV_String text(name);
+    text += "=";
+    text += value;
+    return _putenv(text) == 0;
+}
+
+bool ioTempDir(cQV_String &dir) {
+    DWORD n = GetTempPathA(0, nullptr);
+    if (n == 0) return false;
+    cQV_String result;
+    char *buf = result.GetBuffer(n);
+    if (!buf) return false;
+    DWORD got = GetTempPathA(n + 1, buf);
+    if (got == 0 || got > n) return false;
+    buf[got] = 0;
+    dir = result;
+    return true;
+}
+
+const char *ioTempFallback() {
+    return "C:\\";
+}
+
+// ---- Drive mapping ----
+
+bool ioDriveSubstitute(const char *drive, cQV_String &target) {
+    char buf[128];
+    buf[0] = 0;
+    QueryDosDeviceA(drive, buf, sizeof buf); // an unknown device leaves the text empty
+    buf[sizeof buf - 1] = 0;
+    target = buf;
+    return true;
+}
+
+cQV_String ioFullPath(const char *path) {
+    char small[256];
+    small[0] = 0;
+    DWORD n = GetFullPathNameA(path, sizeof small, small, nullptr);
+    if (n == 0) return cQV_String();
+    if (n < sizeof small) return cQV_String(small);
+    // The answer is the size needed, terminating NUL included.
+    cQV_String result;
+    char *buf = result.GetBuffer(n);
+    if (!buf) return cQV_String();
+    buf[0] = 0;
+    DWORD got = GetFullPathNameA(path, n, buf, nullptr);
+    if (got == 0 || got >= n) return cQV_String();
+    return result;
+}
+
+int ioUniversalName(const char *fullPath, cQV_String &universal) {
+    DWORD size = 256;
+    char small[256];
+    char *buf = small;
+    char *heap = nullptr;
+    DWORD r = WNetGetUniversalNameA(fullPath, UNIVERSAL_NAME_INFO_LEVEL, buf, &size);
+    while (r == ERROR_MORE_DATA) {
+        delete[] heap;
+        heap = new (std::nothrow) char[size + 1];
+        if (!heap) return ERROR_NOT_ENOUGH_MEMORY;
+        buf = heap;
+        r = WNetGetUniversalNameA(fullPath, UNIVERSAL_NAME_INFO_LEVEL, buf, &size);
+    }
+    if (r == NO_ERROR) {
+        const char *name = reinterpret_cast<UNIVERSAL_NAME_INFOA *>(buf)->lpUniversalName;
+        universal = name ? name : "";
+    }
+    delete[] heap;
+    return static_cast<int>(r);
+}
+
+// ---- Console ----
+
+void *ioConsoleOpen() {
+    static int session;
+    return &session; // the runtime's console calls need no preparation
+}
+
+bool ioConsoleKeyReady(void *) {
+    return _kbhit() != 0;
+}
+
+int ioConsoleReadKey(void *) {
+    int c = _getche();
+    return c == EOF ? -1 : (c & 0xFF);
+}
+
+void ioConsoleClose(void *) {}
+
+void ioSleepMs(unsigned int ms) {
+    Sleep(ms);
+}
+
+} // namespace detail
+} // namespace Quorvel
