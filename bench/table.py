@@ -31,8 +31,11 @@ def to_ns(b):
 rows = {}
 order = []
 for path in sys.argv[1:]:
-    with open(path) as f:
-        data = json.load(f)
+    try:
+        with open(path) as f:
+            data = json.load(f)
+    except (OSError, ValueError):
+        continue  # a benchmark program whose filter matched nothing writes no JSON
     for b in data.get("benchmarks", []):
         if b.get("run_type") == "aggregate" or "|" not in b["name"]:
             continue

@@ -166,26 +166,36 @@ int cQV_String::Format(const char *fmt, ...) {
 }
 
 int cQV_String::FormatV(const char *fmt, va_list args) {
+    // Most texts fit a stack buffer: one formatting pass and one allocation. Longer ones take the
+    // exact length that the first pass reports.
+    char local[512];
     unsigned size = static_cast<unsigned>((std::strlen(fmt) + 1) * 120 / 100);
-    for (;;) {
-        char *buf = GetBuffer(size + 1);
-        if (!buf) return 0;
-        va_list copy;
-        va_copy(copy, args);
-        int r = std::vsnprintf(buf, size, fmt, copy);
-        va_end(copy);
-        if (r >= 0 && static_cast<unsigned>(r) < size) {
-            buf[r] = '\0';
-            return r;
-        }
-        buf[0] = '\0';
-        // A negative result is a formatting error (an unconvertible wide character, say), not a
-        // short buffer: no size would help, so the result is the empty text.
-        if (r < 0) return 0;
-        // The C99 result is the full length: the next attempt fits exactly.
-        if (static_cast<unsigned>(r) >= UINT_MAX - 2) return 0;
-        size = static_cast<unsigned>(r) + 1;
+    va_list copy;
+    va_copy(copy, args);
+    int r = std::vsnprintf(local, sizeof local, fmt, copy);
+    va_end(copy);
+    if (r < 0) {
+        // A formatting error (an unconvertible wide character, say), not a short buffer: no size
+        // would help, so the result is the empty text.
+        if (char *buf = GetBuffer(size + 1)) buf[0] = '\0';
+        return 0;
     }
+    unsigned len = static_cast<unsigned>(r);
+    if (len >= UINT_MAX - 2) return 0;
+    char *buf = GetBuffer((len < size ? size : len + 1) + 1);
+    if (!buf) return 0;
+    if (len < sizeof local) {
+        std::memcpy(buf, local, len + 1);
+        return r;
+    }
+    va_copy(copy, args);
+    r = std::vsnprintf(buf, static_cast<size_t>(len) + 1, fmt, copy);
+    va_end(copy);
+    if (r < 0 || static_cast<unsigned>(r) != len) {
+        buf[0] = '\0';
+        return 0;
+    }
+    return r;
 }
 
 char *cQV_String::GetBuffer(unsigned n) {
@@ -303,12 +313,13 @@ int cQV_DataConv::LongToStr64(int v, char *out) {
         // Unsigned negation keeps -2147483648 as 2147483648.
         mag = 0u - mag;
     }
-    int shift = 30;
-    while (shift > 0 && (mag >> shift) == 0)
-        shift -= 6;
-    for (; shift >= 0; shift -= 6)
-        out[n++] = kDigits64[(mag >> shift) & 63];
-    return n;
+    // Digits from the highest non-zero 6-bit group down; the lowest group is always written.
+    int digits = 1;
+    for (unsigned m = mag >> 6; m; m >>= 6)
+        ++digits;
+    for (int i = digits - 1; i >= 0; --i, mag >>= 6)
+        out[n + i] = kDigits64[mag & 63];
+    return n + digits;
 }
 
 int cQV_DataConv::Str64ToLong(const char *s, int &v) {
