@@ -9,3 +9,4 @@
 #include "qv_event.h"
 #include "qv_path.h"
 #include "qv_file.h"
+#include "qv_cfg.h"

@@ -1,0 +1,367 @@
+// The configuration text format: the line parser, the file reader and the safe writer.
+#include "qv_cfg.h"
+
+#include <cstring>
+#include <new>
+
+#include "cfg/cfg_os.h"
+#include "cfg/cfg_seam.h"
+
+namespace Quorvel {
+
+namespace {
+
+const char kModule[] = "oscfg";
+
+// The line buffer holds 32768 bytes, so a physical line is parsed in pieces of at most 32767
+// bytes. The piece boundaries are part of the format: a longer line becomes several records.
+const int kLineBuf = 0x8000;
+const int kReadBuf = 0x10000;
+
+inline bool IsBlank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+inline bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+
+inline bool IsNameChar(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' || c >= 128 ||
+           IsDigit(c);
+}
+
+// A span [begin, end) of the line.
+struct Span {
+    int begin = 0;
+    int end = 0;
+};
+
+int SkipBlanks(const char *text, int pos) {
+    while (text[pos] && IsBlank(static_cast<unsigned char>(text[pos])))
+        ++pos;
+    return pos;
+}
+
+// The name starting at pos (after blanks); pos moves past it. False when it begins with a digit
+// (pos then stays at the digit).
+bool ScanName(const char *text, int &pos, Span &name) {
+    int p = SkipBlanks(text, pos);
+    name.begin = name.end = p;
+    if (IsDigit(static_cast<unsigned char>(text[p]))) {
+        pos = p;
+        return false;
+    }
+    while (IsNameChar(static_cast<unsigned char>(text[p])))
+        ++p;
+    name.end = pos = p;
+    return true;
+}
+
+// The value starting at pos; pos moves to the byte that ended it. Quotes only let a value hold
+// '#' and leading blanks: a leading quote is dropped, and quotes and blanks at the end go.
+void ScanValue(const char *text, int &pos, Span &value) {
+    int start = SkipBlanks(text, pos);
+    int quotes = 0;
+    int mark = -1;
+    int p = start;
+    for (;; ++p) {
+        unsigned char c = static_cast<unsigned char>(text[p]);
+        if (c == 0 || c == '\r' || c == '\n' || (c == '#' && quotes % 2 == 0)) break;
+        if (c == '"')
+            ++quotes;
+        else if (c != ' ' && c != '\t')
+            mark = p;
+    }
+    pos = p;
+    if (mark < 0) {
+        value.begin = value.end = start;
+        return;
+    }
+    value.begin = text[start] == '"' ? start + 1 : start;
+    value.end = mark + 1;
+}
+
+// The comment from pos: blanks and one '#' skipped, trailing blanks dropped.
+void ScanComment(const char *text, int pos, Span &comm) {
+    int p = SkipBlanks(text, pos);
+    if (text[p] == '#') p = SkipBlanks(text, p + 1);
+    int end = p;
+    for (int i = p; text[i]; ++i)
+        if (!IsBlank(static_cast<unsigned char>(text[i]))) end = i + 1;
+    comm.begin = p;
+    comm.end = end;
+}
+
+// Copies text[span] into s with one allocation; false when it cannot be had.
+bool Assign(cQV_String &s, const char *text, const Span &span) {
+    int n = span.end - span.begin;
+    if (n <= 0) return true;
+    char *buf = s.GetBuffer(unsigned(n));
+    if (!buf) return false;
+    memcpy(buf, text + span.begin, size_t(n));
+    buf[n] = 0;
+    return true;
+}
+
+cQV_String Text(const char *text, const Span &span) {
+    cQV_String s;
+    Assign(s, text, span);
+    return s;
+}
+
+// Output buffer of the writer: records are formatted into memory and written in large blocks.
+class Writer {
+public:
+    explicit Writer(detail::CfgSave &save) : _save(save) {}
+    ~Writer() { delete[] _buf; }
+
+    bool Init() {
+        _buf = new (std::nothrow) char[kSize];
+        return _buf != nullptr;
+    }
+    void Put(const char *s, size_t n) {
+        while (n > 0 && _ok) {
+            size_t room = kSize - _len;
+            size_t take = n < room ? n : room;
+            memcpy(_buf + _len, s, take);
+            _len += take;
+            s += take;
+            n -= take;
+            if (_len == kSize) Flush();
+        }
+    }
+    void Put(const cQV_String &s) { Put(s, s.Length()); }
+    void Put(const char *s) { Put(s, strlen(s)); }
+    bool Flush() {
+        if (_ok && _len > 0) _ok = detail::cfgWriteBlock(_save, _buf, _len);
+        _len = 0;
+        return _ok;
+    }
+    bool Ok() const { return _ok; }
+
+private:
+    static const size_t kSize = 0x10000;
+    detail::CfgSave &_save;
+    char *_buf = nullptr;
+    size_t _len = 0;
+    bool _ok = true;
+};
+
+} // namespace
+
+namespace detail {
+
+bool (*cfgWriteHook)(const char *data, size_t n) = nullptr;
+
+bool cfgWriteBlock(CfgSave &save, const char *data, size_t n) {
+    if (cfgWriteHook && !cfgWriteHook(data, n)) return false;
+    return cfgSaveWrite(save, data, n);
+}
+
+} // namespace detail
+
+int cQV_CfgFile::_FindToken(const char *text, int pos) {
+    return SkipBlanks(text, pos);
+}
+
+cQV_String cQV_CfgFile::_GetName(const char *text, int &pos, int &errPos) {
+    Span name;
+    if (!ScanName(text, pos, name)) {
+        errPos = pos;
+        return cQV_String();
+    }
+    return Text(text, name);
+}
+
+cQV_String cQV_CfgFile::_GetValue(const char *text, int &pos) {
+    Span value;
+    ScanValue(text, pos, value);
+    return Text(text, value);
+}
+
+cQV_String cQV_CfgFile::_GetComm(const char *text, int pos) {
+    Span comm;
+    ScanComment(text, pos, comm);
+    return Text(text, comm);
+}
+
+bool cQV_CfgFile::_ParseLine(const char *line) {
+    return _Parse(line) == kParsed;
+}
+
+int cQV_CfgFile::_Parse(const char *line) {
+    int p = _FindToken(line, 0);
+    eQV_CfgType type;
+    Span name, value, comm;
+    int commStart;
+    if (line[p] == '[') {
+        int pos = p + 1;
+        if (!ScanName(line, pos, name)) return kMalformed;
+        int q = _FindToken(line, pos);
+        if (line[q] != ']') return kMalformed;
+        type = eCfgSect;
+        commStart = q + 1;
+    } else if (line[p] == '#') {
+        type = eCfgComm;
+        commStart = p;
+    } else {
+        int pos = p;
+        if (!ScanName(line, pos, name)) return kMalformed;
+        if (name.begin == name.end) {
+            type = eCfgComm;
+            commStart = name.begin;
+        } else {
+            type = eCfgParam;
+            int q = _FindToken(line, pos);
+            if (line[q] == '=') {
+                int vpos = q + 1;
+                ScanValue(line, vpos, value);
+                commStart = vpos;
+            } else {
+                commStart = q;
+            }
+        }
+    }
+    ScanComment(line, commStart, comm);
+    cQV_CfgRecord *r = new (std::nothrow) cQV_CfgRecord(type, nullptr, nullptr, nullptr);
+    if (!r) return kNoMemory;
+    if (!Assign(r->name, line, name) || !Assign(r->value, line, value) ||
+        !Assign(r->comment, line, comm)) {
+        delete r;
+        return kNoMemory;
+    }
+    _records.PushBack(r);
+    return kParsed;
+}
+
+bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
+    cQV_String lineBuf;
+    char *line = lineBuf.GetBuffer(kLineBuf);
+    char *rbuf = new (std::nothrow) char[kReadBuf];
+    if (!line || !rbuf) {
+        delete[] rbuf;
+        return cQV_Error::SetFormat(&error, 7, kModule, __LINE__, "Failed to allocate %d bytes.",
+                                    line ? kReadBuf : kLineBuf);
+    }
+    void *file = path ? detail::cfgOpenRead(path) : nullptr;
+    if (!file) {
+        delete[] rbuf;
+        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
+                                    "Files to open file [%s] for read", path ? path : "");
+    }
+
+    // Splits the input into the pieces fgets would return on a stream whose CR LF pairs read as
+    // LF, so that both kinds of line end give the same records and the same piece boundaries.
+    const int maxPiece = kLineBuf - 1;
+    int rpos = 0, rlen = 0, len = 0;
+    bool readError = false;
+    int status = kParsed;
+    auto fill = [&]() -> bool {
+        long n = detail::cfgRead(file, rbuf, kReadBuf);
+        if (n < 0) readError = true;
+        rpos = 0;
+        rlen = n > 0 ? int(n) : 0;
+        return rlen > 0;
+    };
+    auto emit = [&]() {
+        line[len] = 0;
+        len = 0;
+        status = _Parse(line);
+        return status == kParsed;
+    };
+    for (;;) {
+        if (rpos == rlen && !fill()) break;
+        int take = rlen - rpos;
+        if (take > maxPiece - len) take = maxPiece - len;
+        const char *src = rbuf + rpos;
+        const char *nl = static_cast<const char *>(memchr(src, '\n', size_t(take)));
+        if (nl) take = int(nl - src) + 1;
+        memcpy(line + len, src, size_t(take));
+        len += take;
+        rpos += take;
+        if (nl) {
+            if (len >= 2 && line[len - 2] == '\r') {
+                line[len - 2] = '\n';
+                --len;
+            }
+        } else if (len == maxPiece) {
+            // A CR that fills the piece ends the line when an LF follows it.
+            if (line[len - 1] == '\r' && (rpos < rlen || fill()) && rbuf[rpos] == '\n') {
+                line[len - 1] = '\n';
+                ++rpos;
+            }
+            if (readError) break;
+        } else {
+            continue;
+        }
+        if (!emit()) break;
+    }
+    if (status == kParsed && !readError && len > 0) emit();
+    detail::cfgCloseRead(file);
+    delete[] rbuf;
+    if (status == kNoMemory)
+        return cQV_Error::SetFormat(&error, 7, kModule, __LINE__, "Failed to allocate %d bytes.",
+                                    int(sizeof(cQV_CfgRecord)) + maxPiece);
+    if (readError)
+        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
+                                    "Failed to read data from file [%s]", path);
+    return true;
+}
+
+bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
+    detail::CfgSave save;
+    if (!detail::cfgSaveBegin(path, save))
+        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
+                                    "Failed to open file [%s] for write", path ? path : "");
+    Writer out(save);
+    bool ok = out.Init();
+    // Set at the start and after a comment record: a section then needs no empty line before it.
+    bool brk = true;
+    for (cQV_CfgRecord *r = GetFirst(); r && ok; r = GetNext(r)) {
+        switch (r->type) {
+        case eCfgSect:
+            if (!brk) out.Put(detail::cfgEol);
+            out.Put("[", 1);
+            out.Put(r->name);
+            out.Put("]", 1);
+            if (r->comment.Length()) {
+                out.Put(" # ", 3);
+                out.Put(r->comment);
+            }
+            brk = false;
+            break;
+        case eCfgParam:
+            out.Put(r->name);
+            out.Put(" = ", 3);
+            out.Put(r->value);
+            if (r->comment.Length()) {
+                out.Put(" # ", 3);
+                out.Put(r->comment);
+            }
+            brk = false;
+            break;
+        default:
+            if (r->comment.Length()) {
+                out.Put("# ", 2);
+                out.Put(r->comment);
+            }
+            brk = true;
+            break;
+        }
+        out.Put(detail::cfgEol);
+        ok = out.Ok();
+    }
+    if (ok) ok = out.Flush();
+    if (!ok) {
+        detail::cfgSaveAbort(save);
+        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
+                                    "Failed to write data into file [%s]", path);
+    }
+    if (!detail::cfgSaveCommit(save))
+        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
+                                    "Failed to write data into file [%s]", path);
+    return true;
+}
+
+} // namespace Quorvel
