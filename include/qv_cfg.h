@@ -52,8 +52,11 @@ private:
     cQV_String comment;
 };
 
-// The library exports this one instantiation of the typed list.
+// The library exports this one instantiation of the typed list. Windows DLLs do not export
+// inline members, so there every module instantiates its own (identical) copy.
+#if !defined(_WIN32)
 extern template class QV_OS_API ctQV_List2<cQV_CfgRecord>;
+#endif
 
 // The in-memory form of one configuration file: an ordered, flat sequence of records that the
 // document owns. A parameter belongs to the section record that precedes it most closely; the

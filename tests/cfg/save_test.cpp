@@ -30,16 +30,6 @@ std::string Message(const char *fmt, const std::string &path) {
     return buf;
 }
 
-cQV_CfgFile BigDocument(int params) {
-    cQV_CfgFile doc;
-    cQV_CfgRecord *s = doc.SetSect("big", false, "generated");
-    for (int i = 0; i < params; ++i) {
-        std::string name = "p" + std::string(1, char('a' + i % 26)) + std::to_string(i);
-        doc.AddParam(s, name.c_str(), std::string(100, 'x').c_str(), nullptr);
-    }
-    return doc;
-}
-
 TEST(Save, ReplacesContentAndLeavesNoTemporaryFile) {
     TempDir dir;
     std::string path = dir / "a.cfg";
@@ -72,6 +62,16 @@ TEST(Save, OpenFailures) {
 }
 
 #ifndef _WIN32
+cQV_CfgFile BigDocument(int params) {
+    cQV_CfgFile doc;
+    cQV_CfgRecord *s = doc.SetSect("big", false, "generated");
+    for (int i = 0; i < params; ++i) {
+        std::string name = "p" + std::string(1, char('a' + i % 26)) + std::to_string(i);
+        doc.AddParam(s, name.c_str(), std::string(100, 'x').c_str(), nullptr);
+    }
+    return doc;
+}
+
 TEST(Save, KeepsModeAndSymbolicLinks) {
     TempDir dir;
     std::string real = dir / "real.cfg";
