@@ -6,6 +6,7 @@
 
 #include "io_os.h"
 #include "qv_path.h"
+#include "qv_thread.h"
 
 namespace Quorvel {
 
@@ -85,7 +86,7 @@ bool osWaitForConsoleInput(unsigned int timeout, char &ch) {
     bool ready = detail::ioConsoleKeyReady(console);
     if (!ready) {
         // One wait of the whole time-out, then one more look.
-        detail::ioSleepMs(timeout);
+        osSleep(timeout);
         ready = detail::ioConsoleKeyReady(console);
     }
     int key = ready ? detail::ioConsoleReadKey(console) : -1;

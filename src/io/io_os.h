@@ -74,7 +74,6 @@ bool ioConsoleKeyReady(void *console);
 // Reads one key (echoed on a terminal); -1 when none could be read.
 int ioConsoleReadKey(void *console);
 void ioConsoleClose(void *console);
-void ioSleepMs(unsigned int ms);
 
 } // namespace detail
 } // namespace Quorvel

@@ -375,13 +375,5 @@ void ioConsoleClose(void *console) {
     delete c;
 }
 
-void ioSleepMs(unsigned int ms) {
-    struct timespec ts;
-    ts.tv_sec = static_cast<time_t>(ms / 1000);
-    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
 } // namespace detail
 } // namespace Quorvel

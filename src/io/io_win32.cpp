@@ -245,9 +245,5 @@ int ioConsoleReadKey(void *) {
 
 void ioConsoleClose(void *) {}
 
-void ioSleepMs(unsigned int ms) {
-    Sleep(ms);
-}
-
 } // namespace detail
 } // namespace Quorvel

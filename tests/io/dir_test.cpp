@@ -129,11 +129,20 @@ TEST_F(DirTest, DeleteOfMissingPathFailsAsFileDeletion) {
         << (const char *)err.text;
 }
 
+#ifdef _WIN32
+bool isReparsePoint(const std::string &path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+#endif
+
 // Makes `link` point at the folder `target`: a symbolic link on POSIX, a junction on
 // Windows. False when the system cannot make one here.
 bool makeDirLink(const std::string &target, const std::string &link) {
 #ifdef _WIN32
-    if (CreateSymbolicLinkA(link.c_str(), target.c_str(), 0x1 | 0x2)) return true;
+    // Some systems answer success without making the link: check that it is there.
+    if (CreateSymbolicLinkA(link.c_str(), target.c_str(), 0x1 | 0x2) && isReparsePoint(link))
+        return true;
     // A junction: a mount-point reparse point on an empty folder.
     if (!CreateDirectoryA(link.c_str(), nullptr)) return false;
     HANDLE h = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -169,7 +178,7 @@ bool makeDirLink(const std::string &target, const std::string &link) {
                               nullptr);
     CloseHandle(h);
     if (!ok) RemoveDirectoryA(link.c_str());
-    return ok != FALSE;
+    return ok && isReparsePoint(link);
 #else
     return symlink(target.c_str(), link.c_str()) == 0;
 #endif
@@ -177,7 +186,7 @@ bool makeDirLink(const std::string &target, const std::string &link) {
 
 bool makeFileLink(const std::string &target, const std::string &link) {
 #ifdef _WIN32
-    return CreateSymbolicLinkA(link.c_str(), target.c_str(), 0x2) != FALSE;
+    return CreateSymbolicLinkA(link.c_str(), target.c_str(), 0x2) && isReparsePoint(link);
 #else
     return symlink(target.c_str(), link.c_str()) == 0;
 #endif
