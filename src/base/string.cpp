@@ -265,7 +265,7 @@ unsigned cQV_String::ToUlong(const char *s, int *len, int base) {
 
 namespace {
 
-const char kDigits64[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz#$";
+constexpr char kDigits64[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz#$";
 constexpr signed char kNoDigit = -1;
 
 struct Digit64Table {

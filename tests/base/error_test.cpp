@@ -52,7 +52,8 @@ TEST(Error, CopiesAreIndependent) {
     a.Reset();
     ExpectRecord(b, 5, 9, "osprocess", "Failed to create process: x");
     ExpectRecord(c, 5, 9, "osprocess", "Failed to create process: x");
-    c = c;
+    const cQV_Error &alias = c;
+    c = alias;
     ExpectRecord(c, 5, 9, "osprocess", "Failed to create process: x");
     EXPECT_STREQ(c.GetText(), "Failed to create process: x");
 }

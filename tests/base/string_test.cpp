@@ -60,7 +60,8 @@ TEST(String, SelfAssignmentAndSelfAppend) {
     const char *own = s;
     s = own;
     EXPECT_STREQ(s, "abc");
-    s = s;
+    const cQV_String &alias = s;
+    s = alias;
     EXPECT_STREQ(s, "abc");
     s += s;
     EXPECT_STREQ(s, "abcabc");
