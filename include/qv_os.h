@@ -11,3 +11,4 @@
 #include "qv_path.h"
 #include "qv_file.h"
 #include "qv_cfg.h"
+#include "qv_process.h"

@@ -1,0 +1,32 @@
+// Platform primitives behind the process functions (internal).
+#pragma once
+
+#include "qv_string.h"
+
+#include <string>
+#include <vector>
+
+namespace Quorvel::detail {
+
+// Starts the program that the first token of `commandLine` names. Returns its
+// id, or 0 with the system's error code in `sysError`.
+unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError);
+
+// True while the process `pid` (not 0) runs.
+bool OsIsProcessRunning(unsigned pid);
+
+enum class eKillResult { Killed, OpenFailed, KillFailed };
+
+// Ends the process `pid` (not 0); on failure `sysError` holds the reason.
+eKillResult OsKillProcess(unsigned pid, unsigned exitCode, int &sysError);
+
+unsigned OsGetCurrentProcessId();
+bool OsGetCurrentProcessUser(cQV_String &user);
+void OsSetSilentErrorMode();
+
+// Splits a command line into program and arguments by the Windows rules (see
+// osCreateProcess). False when memory runs out. An empty or blank line gives
+// no token at all.
+bool SplitCommandLine(const char *commandLine, std::vector<std::string> &args);
+
+} // namespace Quorvel::detail
