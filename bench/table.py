@@ -61,7 +61,10 @@ for row in order:
         p = to_ns(peer) if peer else None
         cells = (fmt_time(o) if o else "-", fmt_time(p) if p else "-",
                  f"{o / p:.2f}x time" if o and p else "-")
-    lines.append((row,) + cells + (goal,))
+    # Counters named "qv_<what>" are extra figures of a row (ours vs peer), shown after the goal.
+    extra = ", ".join(f"{k[3:]} {v:.2f}" + (f" vs {peer[k]:.2f}" if peer and k in peer else "")
+                      for k, v in sorted((ours or {}).items()) if k.startswith("qv_"))
+    lines.append((row,) + cells + (goal + (f" [{extra}]" if extra else ""),))
 
 widths = [max(len(str(r[i])) for r in lines + [header]) for i in range(5)]
 sep = "-+-".join("-" * w for w in widths)

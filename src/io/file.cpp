@@ -15,10 +15,11 @@ namespace {
 void *const kInvalid = reinterpret_cast<void *>(-1);
 const char kModule[] = "osio";
 
-// osFileReadLine reads the first chunk big enough for a 4 KiB line and its line
-// end, then doubles up to kMaxChunk: a line of up to 4 KiB costs one read and one
-// move back; the excess of the chunk is returned to the file by that move.
-const unsigned kFirstChunk = 4104;
+// osFileReadLine reads a small first chunk (most lines are short), then one of 4 KiB,
+// then doubles up to kMaxChunk: a line of up to 4 KiB costs at most two reads and one
+// move back, which returns the unused part of the last chunk to the file.
+const unsigned kFirstChunk = 256;
+const unsigned kSecondChunk = 4096;
 const unsigned kMaxChunk = 64 * 1024;
 
 } // namespace
@@ -99,7 +100,7 @@ bool osFileReadLine(void *handle, cQV_String &line, unsigned int maxLen) {
 
     // The line is scanned into buf; the position is moved back relative to where
     // the reads left it, so the start position never has to be asked for.
-    char stackBuf[kFirstChunk];
+    char stackBuf[kFirstChunk + kSecondChunk];
     char *buf = stackBuf;
     unsigned long long cap = sizeof stackBuf;
     unsigned long long total = 0; // bytes read so far
@@ -144,7 +145,7 @@ bool osFileReadLine(void *handle, cQV_String &line, unsigned int maxLen) {
             ok = false;
             break;
         }
-        if (chunk < kMaxChunk) chunk *= 2;
+        chunk = chunk == kFirstChunk ? kSecondChunk : chunk < kMaxChunk ? chunk * 2 : chunk;
     }
 
     if (ok) {
