@@ -28,18 +28,28 @@ struct tWaitNode {
     tWaitNode *prev;
     tWaitNode *next;
     tWaiter *waiter;
-    int index; // position of the event in the waiter's array
+    int index;                // position of the event in the waiter's array
+    std::uint64_t generation; // the event's set count when the waiter linked in
 };
 
 struct tEvent {
-    std::atomic<bool> signalled;
-    // Number of linked wait nodes, readable without the lock. A setter stores signalled and
-    // then reads waiters; a waiter counts itself in and then reads signalled (both sequentially
+    // Bit 0: signalled. The bits above count the sets (steps from non-signalled to signalled),
+    // so that a setter wakes only the threads that were waiting before its own set, and not a
+    // thread that came to wait after the event was reset again.
+    std::atomic<std::uint64_t> state;
+    // Number of linked wait nodes, readable without the lock. A setter changes state and then
+    // reads waiters; a waiter counts itself in and then reads state (both sequentially
     // consistent), so at least one of them sees the other and no wake-up is lost.
     std::atomic<int> waiters;
     pthread_mutex_t lock; // guards the list
     tWaitNode *head;
 };
+
+const std::uint64_t kSignalled = 1;
+
+bool IsSignalled(const tEvent *event) {
+    return (event->state.load(std::memory_order_acquire) & kSignalled) != 0;
+}
 
 void Link(tEvent *event, tWaitNode *node) {
     node->prev = nullptr;
@@ -58,7 +68,7 @@ void Unlink(tEvent *event, tWaitNode *node) {
 
 int FirstSignalled(int count, void **events) {
     for (int i = 0; i < count; ++i) {
-        if (static_cast<tEvent *>(events[i])->signalled.load(std::memory_order_acquire)) return i;
+        if (IsSignalled(static_cast<tEvent *>(events[i]))) return i;
     }
     return -1;
 }
@@ -84,7 +94,7 @@ void *PlatformCreateEvent(bool signalled) {
         errno = ENOMEM;
         return nullptr;
     }
-    event->signalled.store(signalled);
+    event->state.store(signalled ? kSignalled : 0);
     event->waiters.store(0);
     event->head = nullptr;
     const int rc = pthread_mutex_init(&event->lock, nullptr);
@@ -104,11 +114,19 @@ void PlatformDestroyEvent(void *handle) {
 
 void PlatformSetEvent(void *handle) {
     tEvent *event = static_cast<tEvent *>(handle);
-    if (event->signalled.load(std::memory_order_acquire)) return;
-    if (event->signalled.exchange(true, std::memory_order_seq_cst)) return;
+    std::uint64_t state = event->state.load(std::memory_order_acquire);
+    std::uint64_t set;
+    do {
+        if (state & kSignalled) return;
+        set = (state + 2) | kSignalled;
+    } while (!event->state.compare_exchange_weak(state, set, std::memory_order_seq_cst,
+                                                 std::memory_order_acquire));
     if (event->waiters.load(std::memory_order_seq_cst) == 0) return;
+    const std::uint64_t generation = set >> 1;
     pthread_mutex_lock(&event->lock);
     for (tWaitNode *node = event->head; node; node = node->next) {
+        // A thread that linked in after this set (and a reset) waits for a later set.
+        if (node->generation >= generation) continue;
         tWaiter *waiter = node->waiter;
         pthread_mutex_lock(&waiter->lock);
         waiter->woken = true;
@@ -122,8 +140,8 @@ void PlatformSetEvent(void *handle) {
 void PlatformResetEvent(void *handle) {
     tEvent *event = static_cast<tEvent *>(handle);
     // Waiters only care about the step to signalled, so a reset needs no lock.
-    if (event->signalled.load(std::memory_order_relaxed))
-        event->signalled.store(false, std::memory_order_release);
+    if (event->state.load(std::memory_order_relaxed) & kSignalled)
+        event->state.fetch_and(~kSignalled, std::memory_order_release);
 }
 
 int PlatformWaitForEvents(int count, void **events, unsigned timeout) {
@@ -152,7 +170,8 @@ int PlatformWaitForEvents(int count, void **events, unsigned timeout) {
         tEvent *event = static_cast<tEvent *>(events[linked]);
         pthread_mutex_lock(&event->lock);
         event->waiters.fetch_add(1, std::memory_order_seq_cst);
-        if (event->signalled.load(std::memory_order_seq_cst)) {
+        const std::uint64_t state = event->state.load(std::memory_order_seq_cst);
+        if (state & kSignalled) {
             event->waiters.fetch_sub(1, std::memory_order_relaxed);
             pthread_mutex_unlock(&event->lock);
             seen = linked;
@@ -160,6 +179,7 @@ int PlatformWaitForEvents(int count, void **events, unsigned timeout) {
         }
         nodes[linked].waiter = &waiter;
         nodes[linked].index = linked;
+        nodes[linked].generation = state >> 1;
         Link(event, &nodes[linked]);
         pthread_mutex_unlock(&event->lock);
     }
