@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace iotest {
@@ -23,10 +24,12 @@ const char kSep = '/';
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Test processes run side by side: a random part keeps their folders apart.
         static std::atomic<int> counter{0};
         auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         root_ = fs::temp_directory_path() /
-                ("qv_io_" + std::to_string(stamp) + "_" + std::to_string(counter++));
+                ("qv_io_" + std::to_string(stamp) + "_" + std::to_string(std::random_device{}()) +
+                 "_" + std::to_string(counter++));
         fs::create_directories(root_);
     }
     void TearDown() override {
