@@ -81,16 +81,29 @@ cQV_String osGetLogDir() {
     return dir;
 }
 
-bool osWaitForConsoleInput(unsigned int timeout, char &ch) {
+namespace {
+
+const int kNoKey = -2;
+
+// One look at the console: the waiting key, kNoKey when none waits, -1 when the input has
+// ended. The terminal is in single-key mode only for the look, so an interrupted program
+// does not leave it that way.
+int takeWaitingKey() {
     void *console = detail::ioConsoleOpen();
-    bool ready = detail::ioConsoleKeyReady(console);
-    if (!ready) {
+    int key = detail::ioConsoleKeyReady(console) ? detail::ioConsoleReadKey(console) : kNoKey;
+    detail::ioConsoleClose(console);
+    return key;
+}
+
+} // namespace
+
+bool osWaitForConsoleInput(unsigned int timeout, char &ch) {
+    int key = takeWaitingKey();
+    if (key == kNoKey) {
         // One wait of the whole time-out, then one more look.
         osSleep(timeout);
-        ready = detail::ioConsoleKeyReady(console);
+        key = takeWaitingKey();
     }
-    int key = ready ? detail::ioConsoleReadKey(console) : -1;
-    detail::ioConsoleClose(console);
     if (key < 0) return false;
     ch = (key == '\r' || key == '\n') ? '\n' : static_cast<char>(key);
     return true;

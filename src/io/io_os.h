@@ -68,7 +68,8 @@ cQV_String ioFullPath(const char *path);
 int ioUniversalName(const char *fullPath, cQV_String &universal);
 
 // ---- Console ----
-// One key wait session: prepares standard input (raw terminal mode) and restores it.
+// One look at the console: prepares standard input (a terminal goes to single-key
+// mode) and restores it on close.
 void *ioConsoleOpen();
 bool ioConsoleKeyReady(void *console);
 // Reads one key (echoed on a terminal); -1 when none could be read.

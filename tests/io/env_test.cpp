@@ -268,6 +268,15 @@ TEST_F(PtyTest, OneKeyWithoutEnterAndTerminalRestored) {
     EXPECT_EQ(before.c_lflag, after.c_lflag); // line mode is back
     EXPECT_EQ(before.c_cc[VMIN], after.c_cc[VMIN]);
 
+    // A key typed during the wait (the terminal back in line mode meanwhile) is taken at its end.
+    std::thread typist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_EQ(1, write(master_, "w", 1));
+    });
+    EXPECT_TRUE(osWaitForConsoleInput(300, ch));
+    EXPECT_EQ('w', ch);
+    typist.join();
+
     // The Enter key (CR, turned into LF by the terminal) comes as a line feed.
     ASSERT_EQ(1, write(master_, "\r", 1));
     EXPECT_TRUE(osWaitForConsoleInput(2000, ch));
