@@ -58,6 +58,32 @@ TEST_F(FileTest, OpenWriteReadClose) {
     EXPECT_STREQ("keep", (const char *)line);
 }
 
+TEST_F(FileTest, ShareModes) {
+    // A second reader (itself sharing everything) gets in only where the first handle shares
+    // reading. POSIX has no share modes: there every second open succeeds.
+    struct {
+        int share;
+        bool secondReaderAllowed;
+    } cases[] = {
+        {0x100, true},
+        {0x100 | 0x200, true},
+#ifdef _WIN32
+        {0, false},
+        {0x200, false},
+#else
+        {0, true},
+#endif
+    };
+    for (const auto &c : cases) {
+        void *writer = osFileOpen(Path("shared").c_str(), 2 | 4, c.share);
+        ASSERT_NE(kInvalid, writer);
+        void *reader = osFileOpen(Path("shared").c_str(), 1, 0x100 | 0x200);
+        EXPECT_EQ(c.secondReaderAllowed, reader != kInvalid) << "share " << c.share;
+        if (reader != kInvalid) osFileClose(reader);
+        osFileClose(writer);
+    }
+}
+
 TEST_F(FileTest, ReadAtEndAndReadOnlyHandle) {
     WriteFile("f", "abc");
     void *h = osFileOpen(Path("f").c_str(), 1, 0);
