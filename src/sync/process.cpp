@@ -4,7 +4,7 @@
 
 #include "process_os.h"
 
-#include <new>
+#include <cstring>
 
 namespace Quorvel {
 
@@ -14,19 +14,30 @@ const char kModule[] = "osprocess";
 
 unsigned osCreateProcess(cQV_Error *err, const char *command, const char *arguments, const char *,
                          const char *, const char *desktop) {
-    // The line is composed exactly as given: the caller owns any quoting.
-    cQV_String line(command ? command : "");
-    if (arguments && *arguments) {
-        line += " ";
-        line += arguments;
-    }
     int sysError = 0;
-    const unsigned pid = detail::OsStartProcess(line, desktop, sysError);
-    if (!pid) {
+    unsigned pid = 0;
+    // Without a command there is nothing to run: the arguments are never taken for a program.
+    if (!command || !command[std::strspn(command, " \t")]) {
+        sysError = detail::OsNoProgramError();
+    } else {
+        // The line is composed exactly as given: the caller owns any quoting. A string that
+        // could not grow keeps its old text, so the length shows whether the line is whole.
+        const bool withArguments = arguments && *arguments;
+        const size_t length =
+            std::strlen(command) + (withArguments ? 1 + std::strlen(arguments) : 0);
+        cQV_String line(command);
+        if (withArguments) {
+            line += " ";
+            line += arguments;
+        }
+        if (line.Length() != length)
+            sysError = detail::OsNoMemoryError();
+        else
+            pid = detail::OsStartProcess(line, desktop, sysError);
+    }
+    if (!pid)
         cQV_Error::SetFormat(err, 5, kModule, __LINE__, "Failed to create process: %s",
                              static_cast<const char *>(osGetSysErrorStr(sysError)));
-        return 0;
-    }
     return pid;
 }
 

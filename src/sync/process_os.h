@@ -12,6 +12,11 @@ namespace Quorvel::detail {
 // id, or 0 with the system's error code in `sysError`.
 unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError);
 
+// The system's error codes for "no such program" and "out of memory", for the messages of
+// failures found before the system is asked.
+int OsNoProgramError();
+int OsNoMemoryError();
+
 // True while the process `pid` (not 0) runs.
 bool OsIsProcessRunning(unsigned pid);
 

@@ -150,6 +150,14 @@ struct SpawnSetup {
 
 } // namespace
 
+int OsNoProgramError() {
+    return ENOENT;
+}
+
+int OsNoMemoryError() {
+    return ENOMEM;
+}
+
 unsigned OsStartProcess(const char *commandLine, const char *, int &sysError) {
     std::vector<std::string> args;
     std::vector<char *> argv;

@@ -9,6 +9,14 @@
 
 namespace Quorvel::detail {
 
+int OsNoProgramError() {
+    return ERROR_FILE_NOT_FOUND;
+}
+
+int OsNoMemoryError() {
+    return ERROR_NOT_ENOUGH_MEMORY;
+}
+
 unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError) {
     // CreateProcessA may write into the command line: hand it a copy.
     const size_t len = std::strlen(commandLine);
@@ -38,13 +46,23 @@ unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysEr
 }
 
 bool OsIsProcessRunning(unsigned pid) {
-    // Waiting with a zero time-out tells an ended process apart even when
-    // its exit code happens to be STILL_ACTIVE (259).
+    // Waiting with a zero time-out tells an ended process apart even when its exit code happens
+    // to be STILL_ACTIVE (259).
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+    if (h) {
+        const DWORD r = WaitForSingleObject(h, 0);
+        CloseHandle(h);
+        return r == WAIT_TIMEOUT;
+    }
+    // A process may grant the query right without the right to wait: then the exit code has to
+    // tell.
+    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+    h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!h) return false;
-    const DWORD r = WaitForSingleObject(h, 0);
+    DWORD code = 0;
+    const BOOL ok = GetExitCodeProcess(h, &code);
     CloseHandle(h);
-    return r == WAIT_TIMEOUT;
+    return ok && code == STILL_ACTIVE;
 }
 
 eKillResult OsKillProcess(unsigned pid, unsigned exitCode, int &sysError) {

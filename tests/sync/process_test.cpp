@@ -254,6 +254,17 @@ TEST_F(ProcessTest, CreateProcess_WithoutArgumentsRunsCommandAlone) {
     EXPECT_EQ(report.args, (std::vector<std::string>{"x", "y"}));
 }
 
+// A quoted program path may hold blanks; the quotes do not reach the program.
+TEST_F(ProcessTest, CreateProcess_QuotedProgramPathWithBlanks) {
+    const fs::path folder = dir_ / "folder with blanks";
+    ASSERT_TRUE(fs::create_directory(folder));
+    const fs::path copy = folder / kHelperName;
+    fs::copy_file(ExeDir() / kHelperName, copy);
+    HelperReport report;
+    ASSERT_TRUE(Run("\"" + copy.string() + "\" first", "\"second arg\"", report));
+    EXPECT_EQ(report.args, (std::vector<std::string>{"first", "second arg"}));
+}
+
 // The report exists only because the child saw QV_PROC_HELPER_OUT from our environment.
 TEST_F(ProcessTest, CreateProcess_ChildSharesOurEnvironmentAndFolder) {
     HelperReport report;
@@ -308,8 +319,12 @@ struct MissingCase {
 class MissingProgramTest : public ProcessTest, public ::testing::WithParamInterface<MissingCase> {};
 
 TEST_P(MissingProgramTest, CreateProcess_ReportsProgramThatCannotStart) {
+    // The arguments name a program that does run: they must never be taken for the command.
+    const std::string arguments = helper_ + " probe";
     cQV_Error err;
-    EXPECT_EQ(osCreateProcess(&err, GetParam().command, "arg", nullptr, nullptr, nullptr), 0u);
+    EXPECT_EQ(
+        osCreateProcess(&err, GetParam().command, arguments.c_str(), nullptr, nullptr, nullptr),
+        0u);
     EXPECT_EQ(err.code, 5);
     EXPECT_STREQ(err.file, "osprocess");
     EXPECT_GT(err.line, 0);
@@ -336,8 +351,8 @@ INSTANTIATE_TEST_SUITE_P(
 #endif
         // 2 is ERROR_FILE_NOT_FOUND.
         MissingCase{"MissingInSearchPath", "qv-no-such-program-4711", ENOENT, 2},
-        MissingCase{"Empty", "", ENOENT, 0}, MissingCase{"Blank", "   ", ENOENT, 0},
-        MissingCase{"Null", nullptr, ENOENT, 0}),
+        MissingCase{"Empty", "", ENOENT, 2}, MissingCase{"Blank", " \t ", ENOENT, 2},
+        MissingCase{"Null", nullptr, ENOENT, 2}, MissingCase{"EmptyQuotes", "\"\"", ENOENT, 0}),
     [](const ::testing::TestParamInfo<MissingCase> &info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
