@@ -90,9 +90,10 @@ QV_OS_API bool osIsDirectory(const char *path);
 // ---- Directory search -------------------------------------------------------
 
 // Searches dir for pattern ('*' any run of bytes, '?' one byte; no other
-// wildcards). "." and ".." are reported like any other entry, before the others
-// on POSIX. Returns the search handle and the first name, or null (name
-// unchanged) when nothing matches. POSIX matching is case-sensitive.
+// wildcards; "*.*" matches every name). "." and ".." are reported like any other
+// entry, before the others on POSIX. Returns the search handle and the first name,
+// or null (name unchanged) when nothing matches. POSIX matching is case-sensitive,
+// Windows matching is not.
 QV_OS_API void *osFileFindFirst(const char *dir, const char *pattern, cQV_String &name);
 // Next name; false when there is none or search is null.
 QV_OS_API bool osFileFindNext(void *search, cQV_String &name);

@@ -164,8 +164,10 @@ struct Search {
 };
 
 // Escapes every fnmatch special byte except '*' and '?', which are the only
-// wildcards a search pattern has.
+// wildcards a search pattern has. "*.*" keeps the meaning Windows gives it: every
+// name, with or without a dot.
 char *toFnmatch(const char *pattern) {
+    if (strcmp(pattern, "*.*") == 0) pattern = "*";
     size_t n = strlen(pattern);
     char *out = new (std::nothrow) char[2 * n + 1];
     if (!out) return nullptr;
@@ -227,9 +229,10 @@ void *ioFindFirst(const char *search, cQV_String &name) {
     } else {
         folder = ".";
     }
-    Search *s = new (std::nothrow) Search{nullptr, toFnmatch(pattern), 0};
-    if (!s || !s->pattern) {
-        delete s;
+    char *fnPattern = toFnmatch(pattern);
+    Search *s = fnPattern ? new (std::nothrow) Search{nullptr, fnPattern, 0} : nullptr;
+    if (!s) {
+        delete[] fnPattern;
         return nullptr;
     }
     int fd = open(NativePath(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -266,6 +266,7 @@ TEST_F(FindTest, PatternsWithStarAndQuestionMark) {
         {"x[1].txt", {"x[1].txt"}}, // brackets are plain bytes
         {"none*", {}},
         {"s*", {"sub"}},
+        {"*.*", {".", "..", "a.txt", "b.txt", "c.log", "x[1].txt", "ab", "sub"}}, // every name
     };
     for (const auto &c : cases) {
         auto found = FindAll(c.pattern);
