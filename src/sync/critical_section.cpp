@@ -1,4 +1,5 @@
 // Critical sections: the library allocates and owns the platform's recursive lock object.
+// Entering and leaving are in the platform files, one call away from the system's lock.
 #include "qv_event.h"
 
 #include "qv_error.h"
@@ -25,14 +26,6 @@ void osDestroyCriticalSection(void *&section) {
     detail::PlatformDeleteCriticalSection(section);
     ::operator delete(section);
     section = nullptr;
-}
-
-void osEnterCriticalSection(void *&section) {
-    if (section) detail::PlatformEnterCriticalSection(section);
-}
-
-void osLeaveCriticalSection(void *&section) {
-    if (section) detail::PlatformLeaveCriticalSection(section);
 }
 
 } // namespace Quorvel

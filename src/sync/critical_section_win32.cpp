@@ -1,4 +1,6 @@
 // Critical sections on Windows: the system's CRITICAL_SECTION, recursive by nature.
+#include "qv_event.h"
+
 #include "sync_os.h"
 
 #include <windows.h>
@@ -25,4 +27,13 @@ void PlatformLeaveCriticalSection(void *section) {
 }
 
 } // namespace detail
+
+void osEnterCriticalSection(void *&section) {
+    if (section) EnterCriticalSection(static_cast<CRITICAL_SECTION *>(section));
+}
+
+void osLeaveCriticalSection(void *&section) {
+    if (section) LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(section));
+}
+
 } // namespace Quorvel

@@ -131,8 +131,10 @@ void PlatformSetEvent(void *handle) {
         pthread_mutex_lock(&waiter->lock);
         waiter->woken = true;
         if (node->index < waiter->fired) waiter->fired = node->index;
-        pthread_cond_signal(&waiter->wake);
         pthread_mutex_unlock(&waiter->lock);
+        // Signalled after unlocking, so that the waiter does not wake into a held lock. The
+        // waiter cannot be gone yet: it unlinks under this event's lock, which is still held.
+        pthread_cond_signal(&waiter->wake);
     }
     pthread_mutex_unlock(&event->lock);
 }

@@ -1,9 +1,11 @@
 // Read/write mutex built from one critical section (the guard) and one manual-reset event that
-// is signalled whenever the mutex becomes free.
+// is signalled whenever the mutex becomes free. Acquire and release use the platform primitives
+// directly: the guard and the event of a created mutex are never null.
 #include "qv_event.h"
 
 #include "qv_thread.h"
 #include "rwmutex.h"
+#include "sync_os.h"
 
 #include <new>
 
@@ -45,19 +47,19 @@ void osAcquireMutexRead(void *mutex) {
     tRwMutex *m = static_cast<tRwMutex *>(mutex);
     for (;;) {
         bool taken = false;
-        osEnterCriticalSection(m->guard);
+        detail::PlatformEnterCriticalSection(m->guard);
         if (m->holds >= 0) {
             ++m->holds;
-            osResetEvent(m->released);
+            detail::PlatformResetEvent(m->released);
             taken = true;
         } else if (m->owner == osGetCurrentThreadId()) {
             // The writer reading its own data: one more write level.
             --m->holds;
             taken = true;
         }
-        osLeaveCriticalSection(m->guard);
+        detail::PlatformLeaveCriticalSection(m->guard);
         if (taken) return;
-        osWaitForEvents(1, &m->released, detail::kRwMutexRecheckMs);
+        detail::PlatformWaitForEvents(1, &m->released, detail::kRwMutexRecheckMs);
     }
 }
 
@@ -67,32 +69,32 @@ void osAcquireMutexWrite(void *mutex) {
     const unsigned self = osGetCurrentThreadId();
     for (;;) {
         bool taken = false;
-        osEnterCriticalSection(m->guard);
+        detail::PlatformEnterCriticalSection(m->guard);
         if (m->holds == 0) {
             m->holds = -1;
             m->owner = self;
-            osResetEvent(m->released);
+            detail::PlatformResetEvent(m->released);
             taken = true;
         } else if (m->holds < 0 && m->owner == self) {
             --m->holds;
             taken = true;
         }
-        osLeaveCriticalSection(m->guard);
+        detail::PlatformLeaveCriticalSection(m->guard);
         if (taken) return;
-        osWaitForEvents(1, &m->released, detail::kRwMutexRecheckMs);
+        detail::PlatformWaitForEvents(1, &m->released, detail::kRwMutexRecheckMs);
     }
 }
 
 void osReleaseMutex(void *mutex) {
     if (!mutex) return;
     tRwMutex *m = static_cast<tRwMutex *>(mutex);
-    osEnterCriticalSection(m->guard);
+    detail::PlatformEnterCriticalSection(m->guard);
     if (m->holds > 0)
         --m->holds;
     else if (m->holds < 0)
         ++m->holds;
-    if (m->holds == 0) osSetEvent(m->released);
-    osLeaveCriticalSection(m->guard);
+    if (m->holds == 0) detail::PlatformSetEvent(m->released);
+    detail::PlatformLeaveCriticalSection(m->guard);
 }
 
 } // namespace Quorvel

@@ -49,21 +49,24 @@ TEST_F(CriticalSection, IsRecursiveAndFreeOnlyAfterTheLastLeave) {
     EXPECT_TRUE(WaitUntil([&] { return entered.load(); }));
 }
 
-TEST_F(CriticalSection, SerialisesThreads) {
+TEST_F(CriticalSection, SerialisesThreadsAlsoWhenEnteredTwice) {
     long counter = 0; // deliberately not atomic: the lock alone protects it
     {
         std::vector<std::unique_ptr<Worker>> workers;
         for (int t = 0; t < 4; ++t) {
-            workers.emplace_back(new Worker([&] {
+            workers.emplace_back(new Worker([&, t] {
                 for (int i = 0; i < 20000; ++i) {
                     osEnterCriticalSection(cs);
+                    if (t % 2) osEnterCriticalSection(cs);
+                    ++counter;
+                    if (t % 2) osLeaveCriticalSection(cs);
                     ++counter;
                     osLeaveCriticalSection(cs);
                 }
             }));
         }
     }
-    EXPECT_EQ(counter, 80000);
+    EXPECT_EQ(counter, 160000);
 }
 
 TEST(CriticalSectionNull, OperationsOnNullDoNothing) {
