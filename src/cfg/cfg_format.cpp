@@ -58,6 +58,19 @@ bool ScanName(const char *text, int &pos, Span &name) {
     return true;
 }
 
+// Byte classes of the value scan.
+enum : unsigned char { kPlain, kBlank, kQuote, kHash, kStop };
+struct ValueClasses {
+    unsigned char of[256];
+    constexpr ValueClasses() : of() {
+        of[0] = of['\r'] = of['\n'] = kStop;
+        of[' '] = of['\t'] = kBlank;
+        of['"'] = kQuote;
+        of['#'] = kHash;
+    }
+};
+constexpr ValueClasses kValueClass;
+
 // The value starting at pos; pos moves to the byte that ended it. Quotes only let a value hold
 // '#' and leading blanks: a leading quote is dropped, and quotes and blanks at the end go.
 void ScanValue(const char *text, int &pos, Span &value) {
@@ -65,13 +78,19 @@ void ScanValue(const char *text, int &pos, Span &value) {
     int quotes = 0;
     int mark = -1;
     int p = start;
-    for (;; ++p) {
-        unsigned char c = static_cast<unsigned char>(text[p]);
-        if (c == 0 || c == '\r' || c == '\n' || (c == '#' && quotes % 2 == 0)) break;
-        if (c == '"')
+    for (;;) {
+        int q = p;
+        while (kValueClass.of[static_cast<unsigned char>(text[q])] == kPlain)
+            ++q;
+        if (q > p) mark = q - 1;
+        p = q;
+        unsigned char k = kValueClass.of[static_cast<unsigned char>(text[p])];
+        if (k == kStop || (k == kHash && quotes % 2 == 0)) break;
+        if (k == kQuote)
             ++quotes;
-        else if (c != ' ' && c != '\t')
-            mark = p;
+        else if (k == kHash)
+            mark = p; // a '#' inside quotes is part of the value
+        ++p;
     }
     pos = p;
     if (mark < 0) {
@@ -82,15 +101,15 @@ void ScanValue(const char *text, int &pos, Span &value) {
     value.end = mark + 1;
 }
 
-// The comment from pos: blanks and one '#' skipped, trailing blanks dropped.
-void ScanComment(const char *text, int pos, Span &comm) {
+// The comment from pos: blanks and one '#' skipped, trailing blanks dropped. `end` is the
+// index of the line's terminating NUL.
+void ScanComment(const char *text, int pos, int end, Span &comm) {
     int p = SkipBlanks(text, pos);
     if (text[p] == '#') p = SkipBlanks(text, p + 1);
-    int end = p;
-    for (int i = p; text[i]; ++i)
-        if (!IsBlank(static_cast<unsigned char>(text[i]))) end = i + 1;
+    while (end > p && IsBlank(static_cast<unsigned char>(text[end - 1])))
+        --end;
     comm.begin = p;
-    comm.end = end;
+    comm.end = end > p ? end : p;
 }
 
 // Copies text[span] into s with one allocation; false when it cannot be had.
@@ -182,7 +201,7 @@ cQV_String cQV_CfgFile::_GetValue(const char *text, int &pos) {
 
 cQV_String cQV_CfgFile::_GetComm(const char *text, int pos) {
     Span comm;
-    ScanComment(text, pos, comm);
+    ScanComment(text, pos, int(strlen(text)), comm);
     return Text(text, comm);
 }
 
@@ -223,7 +242,7 @@ int cQV_CfgFile::_Parse(const char *line) {
             }
         }
     }
-    ScanComment(line, commStart, comm);
+    ScanComment(line, commStart, int(strlen(line)), comm);
     cQV_CfgRecord *r = new (std::nothrow) cQV_CfgRecord(type, nullptr, nullptr, nullptr);
     if (!r) return kNoMemory;
     if (!Assign(r->name, line, name) || !Assign(r->value, line, value) ||
