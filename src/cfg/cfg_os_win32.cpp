@@ -32,12 +32,27 @@ bool cfgSaveBegin(const char *path, CfgSave &save) {
     if (!path || !*path) return false;
     save.target = path;
     DWORD attr = GetFileAttributesA(path);
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A symbolic link stays: the file it finally names is the one replaced.
+        HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            char finalPath[MAX_PATH + 8];
+            DWORD n = GetFinalPathNameByHandleA(h, finalPath, sizeof finalPath, FILE_NAME_NORMALIZED);
+            CloseHandle(h);
+            if (n > 0 && n < sizeof finalPath) {
+                save.target = finalPath;
+                attr = GetFileAttributesA(finalPath);
+            }
+        }
+    }
     if (attr != INVALID_FILE_ATTRIBUTES &&
         (attr & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        save.temp.Format("%s.%lu-%u.tmp", path, GetCurrentProcessId(), serial++);
+        save.temp.Format("%s.%lu-%u.tmp", static_cast<const char *>(save.target),
+                         GetCurrentProcessId(), serial++);
         HANDLE h = CreateFileA(save.temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
