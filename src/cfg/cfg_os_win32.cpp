@@ -38,7 +38,8 @@ bool cfgSaveBegin(const char *path, CfgSave &save) {
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             char finalPath[MAX_PATH + 8];
-            DWORD n = GetFinalPathNameByHandleA(h, finalPath, sizeof finalPath, FILE_NAME_NORMALIZED);
+            DWORD n =
+                GetFinalPathNameByHandleA(h, finalPath, sizeof finalPath, FILE_NAME_NORMALIZED);
             CloseHandle(h);
             if (n > 0 && n < sizeof finalPath) {
                 save.target = finalPath;
