@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "qv_file.h"
 
@@ -58,13 +59,21 @@ long long kernelReadsBetween(long long before, long long after) {
 
 const unsigned kFileBytes = 10 * 1024 * 1024;
 
-// A 10 MB file of lines of lineBytes bytes each (the last one a line feed), made once.
+// The files the benchmarks made, removed when the program ends.
+struct MadeFiles {
+    std::vector<std::string> paths;
+    ~MadeFiles() {
+        for (const std::string &p : paths)
+            std::remove(p.c_str());
+    }
+} gMadeFiles;
+
+// A 10 MB file of lines of lineBytes bytes each (the last one a line feed), made once per run.
 std::string benchFile(unsigned lineBytes) {
     std::string path = std::string(Quorvel::osGetTemp()) + "qv_io_bench_lines_" +
                        std::to_string(lineBytes) + ".txt";
-    std::ifstream probe(path, std::ios::binary | std::ios::ate);
-    if (probe && static_cast<unsigned>(probe.tellg()) == kFileBytes / lineBytes * lineBytes)
-        return path;
+    for (const std::string &p : gMadeFiles.paths)
+        if (p == path) return path;
     std::string line(lineBytes - 1, 'x');
     line += '\n';
     std::ofstream f(path, std::ios::binary);
@@ -73,6 +82,7 @@ std::string benchFile(unsigned lineBytes) {
         memcpy(&line[0], number.data(), number.size());
         f << line;
     }
+    gMadeFiles.paths.push_back(path);
     return path;
 }
 
