@@ -65,16 +65,17 @@ void ReapEndedChildrenLocked() {
 
 enum class eProcState { Missing, Ended, Running, Unknown };
 
-// Reads the state of `pid` from /proc. A thread id that is not a process id
-// (its thread group id differs) counts as missing.
+// Reads the state of `pid` from /proc. A thread id that is not a process id (its thread group id
+// differs) counts as missing. A zombie whose other threads still run is a process whose main
+// thread has ended, not an ended process.
 eProcState ReadProcState(pid_t pid) {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT || errno == ESRCH ? eProcState::Missing : eProcState::Unknown;
-    // State and Tgid are among the first lines; 2 KiB holds them.
-    char buf[2048];
+    // The status text is about 1.5 KiB; the lines read here lie well inside 4 KiB.
+    char buf[4096];
     size_t len = 0;
     while (len < sizeof buf - 1) {
         const ssize_t n = read(fd, buf + len, sizeof buf - 1 - len);
@@ -86,7 +87,7 @@ eProcState ReadProcState(pid_t pid) {
     buf[len] = '\0';
 
     char state = 0;
-    long tgid = -1;
+    long tgid = -1, threads = 0;
     for (const char *line = buf; line && *line;) {
         if (!std::strncmp(line, "State:", 6)) {
             const char *s = line + 6;
@@ -95,13 +96,16 @@ eProcState ReadProcState(pid_t pid) {
             state = *s;
         } else if (!std::strncmp(line, "Tgid:", 5)) {
             tgid = std::strtol(line + 5, nullptr, 10);
+        } else if (!std::strncmp(line, "Threads:", 8)) {
+            threads = std::strtol(line + 8, nullptr, 10);
         }
         line = std::strchr(line, '\n');
         if (line) ++line;
     }
     if (!state || tgid < 0) return len ? eProcState::Unknown : eProcState::Missing;
     if (tgid != pid) return eProcState::Missing;
-    if (state == 'Z' || state == 'X' || state == 'x') return eProcState::Ended;
+    if (state == 'X' || state == 'x') return eProcState::Ended;
+    if (state == 'Z' && threads <= 1) return eProcState::Ended;
     return eProcState::Running;
 }
 

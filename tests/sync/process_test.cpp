@@ -441,6 +441,24 @@ TEST_F(ProcessTest, IsProcessExist_ForeignZombieHasEndedAndKeepsItsStatus) {
     EXPECT_EQ(WEXITSTATUS(status), 3);
 }
 
+// A process whose main thread has ended shows as a zombie in /proc while its other threads run.
+TEST_F(ProcessTest, IsProcessExist_ProcessWhoseMainThreadEndedStillRuns) {
+    const std::string path = (ExeDir() / kHelperName).string();
+    char mode[] = "--main-ends", ms[] = "60000";
+    char *argv[] = {const_cast<char *>(path.c_str()), mode, ms, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    const bool leaderGone = WaitUntilZombie(child);
+    unsigned id = static_cast<unsigned>(child);
+    const bool running = osIsProcessExist(id);
+    EXPECT_TRUE(osKillProcess(nullptr, id, 1));
+    const int status = ReapWithin(child);
+    ASSERT_TRUE(leaderGone);
+    EXPECT_TRUE(running);
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFSIGNALED(status));
+}
+
 // Ids beyond the pid range would read as process groups (-1: any child); they name nothing.
 TEST_F(ProcessTest, IsProcessExist_IdsBeyondPidRangeTouchNoChild) {
     const unsigned pid = Start("--exit 0");

@@ -1,6 +1,8 @@
 // Child program for the process tests.
 //   qv_proc_helper --sleep MS        sleeps MS milliseconds, exits 0
 //   qv_proc_helper --exit CODE [MS]  sleeps MS milliseconds (default 0), exits CODE
+//   qv_proc_helper --main-ends MS    (POSIX) the main thread ends at once, another thread ends
+//                                    the process after MS milliseconds
 //   qv_proc_helper [ARG...]          writes a report to the file that the
 //                                    environment variable QV_PROC_HELPER_OUT names
 // The report is a list of NUL-terminated fields: current folder, the raw command
@@ -17,6 +19,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
@@ -87,7 +90,22 @@ void CountSignals(int &ignored, int &blocked) {
 
 } // namespace
 
+#ifndef _WIN32
+static void *SleepThenExit(void *ms) {
+    SleepMs(*static_cast<long *>(ms));
+    std::exit(0);
+}
+#endif
+
 int main(int argc, char **argv) {
+#ifndef _WIN32
+    if (argc >= 3 && !std::strcmp(argv[1], "--main-ends")) {
+        static long ms = std::atol(argv[2]);
+        pthread_t thread;
+        if (pthread_create(&thread, nullptr, SleepThenExit, &ms) != 0) return 3;
+        pthread_exit(nullptr);
+    }
+#endif
     if (argc >= 3 && !std::strcmp(argv[1], "--sleep")) {
         SleepMs(std::atol(argv[2]));
         return 0;
