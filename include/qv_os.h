@@ -6,6 +6,7 @@
 #include "qv_error.h"
 #include "qv_list.h"
 #include "qv_time.h"
+#include "qv_log.h"
 #include "qv_thread.h"
 #include "qv_event.h"
 #include "qv_path.h"

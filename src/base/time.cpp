@@ -424,16 +424,40 @@ double osGetSysTimeDiff(unsigned t1, unsigned t2) {
 }
 
 cQV_String osGetLocalTimeStr() {
-    static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char kDays[] = "SunMonTueWedThuFriSat";
+    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     CalendarFields f;
     if (!LocalFields(detail::OsNowSeconds(), f)) return cQV_String();
-    // The fixed layout of the standard asctime text, line feed included; log records rely on it.
-    cQV_String s;
-    s.Format("%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", kDays[f.weekDay], kMonths[f.month - 1], f.day,
-             f.hour, f.minute, f.second, f.year);
-    return s;
+    if (f.year < 1000 || f.year > 9999) {
+        cQV_String s;
+        s.Format("%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", kDays + 3 * f.weekDay,
+                 kMonths + 3 * (f.month - 1), f.day, f.hour, f.minute, f.second, f.year);
+        return s;
+    }
+    // The fixed layout of the standard asctime text, "Www Mmm dd hh:mm:ss yyyy\n" with the day
+    // right-aligned; log records rely on it. Written by hand: every log record asks for it.
+    char text[26];
+    auto two = [&text](int at, int v) {
+        text[at] = static_cast<char>('0' + v / 10);
+        text[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    for (int k = 0; k < 3; ++k) {
+        text[k] = kDays[3 * f.weekDay + k];
+        text[4 + k] = kMonths[3 * (f.month - 1) + k];
+    }
+    text[3] = text[7] = text[10] = text[19] = ' ';
+    two(8, f.day);
+    if (f.day < 10) text[8] = ' ';
+    two(11, f.hour);
+    text[13] = ':';
+    two(14, f.minute);
+    text[16] = ':';
+    two(17, f.second);
+    two(20, f.year / 100);
+    two(22, f.year % 100);
+    text[24] = '\n';
+    text[25] = '\0';
+    return cQV_String(text);
 }
 
 cQV_String osGetLocalShortTimeStr() {

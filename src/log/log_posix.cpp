@@ -1,0 +1,24 @@
+// Log file primitives on POSIX systems.
+#include "log_os.h"
+
+#include <sys/stat.h>
+
+namespace Quorvel {
+namespace detail {
+
+std::FILE *OsOpenLogFile(const char *name) {
+    // "e": O_CLOEXEC, set atomically with the open so that a child started by another thread
+    // at the same moment cannot inherit the descriptor either.
+    return std::fopen(name, "a+e");
+}
+
+long long OsStreamSize(std::FILE *stream) {
+    long long size = -1;
+    struct stat st;
+    if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    const long long position = ftello(stream);
+    return position > size ? position : size;
+}
+
+} // namespace detail
+} // namespace Quorvel
