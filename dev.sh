@@ -54,6 +54,7 @@ install_check() {
   local prefix
   prefix=$(mktemp -d /tmp/qv_os-install.XXXXXX)
   cmake --install build/release --prefix "$prefix" >/dev/null
+  rm -rf build/consumer
   cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build/consumer >/dev/null
   LD_LIBRARY_PATH="$prefix/lib" build/consumer/consumer
