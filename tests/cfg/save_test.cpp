@@ -92,6 +92,22 @@ TEST(Save, KeepsModeAndSymbolicLinks) {
     EXPECT_EQ(Leftovers(dir, "real.cfg"), "link.cfg ");
 }
 
+// A file its owner made read-only is not replaced, although its folder would allow the rename.
+TEST(Save, RefusesAReadOnlyFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    TempDir dir;
+    std::string path = dir / "ro.cfg";
+    WriteBytes(path, "[keep]\n");
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    EXPECT_FALSE(doc.WriteFile(err, path.c_str()));
+    EXPECT_EQ(std::string(err.text), Message("Failed to open file [%s] for write", path));
+    EXPECT_EQ(ReadBytes(path), "[keep]\n");
+    EXPECT_EQ(Leftovers(dir, "ro.cfg"), "");
+}
+
 // A write that really fails: the file-size limit makes write() fail with EFBIG part way, as a
 // full disk would. The original must survive byte for byte.
 TEST(Save, FailedWriteLeavesOriginalUntouched) {
