@@ -63,10 +63,10 @@ enum : unsigned char { kPlain, kBlank, kQuote, kHash, kStop };
 struct ValueClasses {
     unsigned char of[256];
     constexpr ValueClasses() : of() {
-        of[0] = of['\r'] = of['\n'] = kStop;
-        of[' '] = of['\t'] = kBlank;
-        of['"'] = kQuote;
-        of['#'] = kHash;
+        of[0] = of[unsigned('\r')] = of[unsigned('\n')] = kStop;
+        of[unsigned(' ')] = of[unsigned('\t')] = kBlank;
+        of[unsigned('"')] = kQuote;
+        of[unsigned('#')] = kHash;
     }
 };
 constexpr ValueClasses kValueClass;
