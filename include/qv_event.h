@@ -22,7 +22,8 @@ QV_OS_API void osResetEvent(void *&event);
 // Waits until any of the count events is signalled or timeout milliseconds have passed
 // (0: test and return at once; 4294967295: no limit). Returns the index of the signalled
 // event, the lowest one when several are; -1 on time-out, on a count below 1 or above 64, on a
-// null array or handle, and on any failure of the wait. Waiting does not reset the event.
+// null array or handle, on an event named twice, and on any failure of the wait. Waiting does not
+// reset the event.
 QV_OS_API int osWaitForEvents(int count, void **events, unsigned timeout);
 // The two process-wide events created when the library is loaded: one signalled and one
 // non-signalled. The references are to the stored handles themselves.

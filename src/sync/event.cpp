@@ -44,6 +44,11 @@ int osWaitForEvents(int count, void **events, unsigned timeout) {
     if (count < 1 || count > detail::kMaxWaitEvents || !events) return -1;
     for (int i = 0; i < count; ++i) {
         if (!events[i]) return -1;
+        // Windows refuses a wait that names one event twice; refusing it everywhere keeps the
+        // result the same on every platform.
+        for (int j = 0; j < i; ++j) {
+            if (events[j] == events[i]) return -1;
+        }
     }
     return detail::PlatformWaitForEvents(count, events, timeout);
 }

@@ -124,6 +124,9 @@ TEST(Event, WaitRefusesBadArgumentsWithMinusOne) {
     EXPECT_EQ(osWaitForEvents(1, nullptr, 0), -1);
     void *withNull[2] = {ev[0], nullptr};
     EXPECT_EQ(osWaitForEvents(2, withNull, 0), -1);
+    void *twice[3] = {ev[0], ev[1], ev[0]};
+    EXPECT_EQ(osWaitForEvents(3, twice, 0), -1);
+    EXPECT_EQ(osWaitForEvents(3, twice, kInfinite), -1);
 }
 
 TEST(Event, FiniteWaitTimesOut) {
