@@ -143,6 +143,7 @@ public:
     uint32_t nsec;   // 0-999999999
 
     cQV_DateTime() = default;
+    cQV_DateTime(const cQV_DateTime &) = default;
     cQV_DateTime &operator=(const cQV_DateTime &) = default;
     // The local time of t under the zone rules in force at that date (UTC if the local time
     // cannot be had).
