@@ -1,5 +1,5 @@
-// Process functions: command-line composition, validation and messages. The
-// calls into the system live in process_posix.cpp and process_win32.cpp.
+// Process functions: command-line composition, validation and messages. The calls into the system
+// live in process_posix.cpp and process_win32.cpp.
 #include "qv_process.h"
 
 #include "process_os.h"
@@ -20,8 +20,8 @@ unsigned osCreateProcess(cQV_Error *err, const char *command, const char *argume
     if (!command || !command[std::strspn(command, " \t")]) {
         sysError = detail::OsNoProgramError();
     } else {
-        // The line is composed exactly as given: the caller owns any quoting. A string that
-        // could not grow keeps its old text, so the length shows whether the line is whole.
+        // The line is composed exactly as given: the caller owns any quoting. A string that could
+        // not grow keeps its old text, so the length shows whether the line is whole.
         const bool withArguments = arguments && *arguments;
         const size_t length =
             std::strlen(command) + (withArguments ? 1 + std::strlen(arguments) : 0);
@@ -96,8 +96,7 @@ bool SplitCommandLine(const char *commandLine, std::vector<std::string> &args) {
             ++p;
         if (!*p) return true;
 
-        // The program token only groups by quotes: a path such as
-        // "C:\dir\" keeps its backslashes.
+        // The program token only groups by quotes: a path such as "C:\dir\" keeps its backslashes.
         std::string token;
         bool quoted = false;
         for (; *p && (quoted || !IsBlank(*p)); ++p) {
@@ -124,8 +123,8 @@ bool SplitCommandLine(const char *commandLine, std::vector<std::string> &args) {
                         p += n;
                         continue;
                     }
-                    // Backslashes before a quote escape each other in pairs;
-                    // an odd one out makes the quote literal.
+                    // Backslashes before a quote escape each other in pairs; an odd one out makes
+                    // the quote literal.
                     token.append(n / 2, '\\');
                     p += n;
                     if (n % 2) {

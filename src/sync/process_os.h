@@ -8,12 +8,12 @@
 
 namespace Quorvel::detail {
 
-// Starts the program that the first token of `commandLine` names. Returns its
-// id, or 0 with the system's error code in `sysError`.
+// Starts the program that the first token of `commandLine` names. Returns its id, or 0 with the
+// system's error code in `sysError`.
 unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError);
 
-// The system's error codes for "no such program" and "out of memory", for the messages of
-// failures found before the system is asked.
+// The system's error codes for "no such program" and "out of memory", for the messages of failures
+// found before the system is asked.
 int OsNoProgramError();
 int OsNoMemoryError();
 
@@ -29,9 +29,8 @@ unsigned OsGetCurrentProcessId();
 bool OsGetCurrentProcessUser(cQV_String &user);
 void OsSetSilentErrorMode();
 
-// Splits a command line into program and arguments by the Windows rules (see
-// osCreateProcess). False when memory runs out. An empty or blank line gives
-// no token at all.
+// Splits a command line into program and arguments by the Windows rules (see osCreateProcess).
+// False when memory runs out. An empty or blank line gives no token at all.
 bool SplitCommandLine(const char *commandLine, std::vector<std::string> &args);
 
 } // namespace Quorvel::detail

@@ -1,5 +1,5 @@
-// Processes on POSIX: posix_spawnp without a shell, reaping of our own
-// children, and /proc for processes that are not ours.
+// Processes on POSIX: posix_spawnp without a shell, reaping of our own children, and /proc for
+// processes that are not ours.
 #include "process_os.h"
 
 #include <algorithm>
@@ -26,14 +26,13 @@ namespace Quorvel::detail {
 
 namespace {
 
-// Children started by OsStartProcess that have not been reaped yet. Only
-// these are ever reaped here: waiting for any other child would steal its
-// exit status from the code that started it.
+// Children started by OsStartProcess that have not been reaped yet. Only these are ever reaped
+// here: waiting for any other child would steal its exit status from the code that started it.
 std::mutex g_childLock;
 std::vector<pid_t> g_children;
 
-// An id above INT_MAX becomes a negative pid_t, which waitpid and kill take
-// as a process group (-1 meaning every process): such ids name no process.
+// An id above INT_MAX becomes a negative pid_t, which waitpid and kill take as a process group (-1
+// meaning every process): such ids name no process.
 bool ToPid(unsigned id, pid_t &pid) {
     if (id == 0 || id > static_cast<unsigned>(INT_MAX)) return false;
     pid = static_cast<pid_t>(id);
@@ -49,8 +48,8 @@ pid_t WaitNoHang(pid_t pid) {
     return r;
 }
 
-// Reaps every tracked child that has ended, so that children nobody asks
-// about do not pile up as zombies. The caller holds g_childLock.
+// Reaps every tracked child that has ended, so that children nobody asks about do not pile up as
+// zombies. The caller holds g_childLock.
 void ReapEndedChildrenLocked() {
     for (size_t i = 0; i < g_children.size();) {
         if (WaitNoHang(g_children[i]) == 0) {
@@ -66,8 +65,8 @@ void ReapEndedChildrenLocked() {
 enum class eProcState { Missing, Ended, Running, Unknown };
 
 // Reads the state of `pid` from /proc. A thread id that is not a process id (its thread group id
-// differs) counts as missing. A zombie whose other threads still run is a process whose main
-// thread has ended, not an ended process.
+// differs) counts as missing. A zombie whose other threads still run is a process whose main thread
+// has ended, not an ended process.
 eProcState ReadProcState(pid_t pid) {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
@@ -125,16 +124,16 @@ struct SpawnSetup {
         int rc = posix_spawn_file_actions_init(&actions);
         if (rc) return rc;
         haveActions = true;
-        // Only 0, 1 and 2 reach the program, whatever the rest of the
-        // process opened without close-on-exec.
+        // Only 0, 1 and 2 reach the program, whatever the rest of the process opened without
+        // close-on-exec.
         rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         if (rc) return rc;
         rc = posix_spawnattr_init(&attr);
         if (rc) return rc;
         haveAttr = true;
-        // A session of its own detaches the child from our terminal and its
-        // signals; a fresh signal state keeps our ignored or blocked signals
-        // (SIGPIPE, commonly) from leaking into an unrelated program.
+        // A session of its own detaches the child from our terminal and its signals; a fresh signal
+        // state keeps our ignored or blocked signals (SIGPIPE, commonly) from leaking into an
+        // unrelated program.
         sigset_t all, none;
         sigfillset(&all);
         sigemptyset(&none);
@@ -189,9 +188,8 @@ unsigned OsStartProcess(const char *commandLine, const char *, int &sysError) {
         sysError = rc;
         return 0;
     }
-    // posix_spawnp reports a program that cannot be executed (missing, not
-    // executable, not a binary or interpreter script) as its own result, and
-    // never hands a file to a shell.
+    // posix_spawnp reports a program that cannot be executed (missing, not executable, not a binary
+    // or interpreter script) as its own result, and never hands a file to a shell.
     pid_t pid = 0;
     rc = posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
     if (rc) {
@@ -204,8 +202,8 @@ unsigned OsStartProcess(const char *commandLine, const char *, int &sysError) {
     try {
         g_children.push_back(pid);
     } catch (const std::bad_alloc &) {
-        // Untracked, the child is still reported correctly (a zombie counts
-        // as ended); it is only left for the process to reap.
+        // Untracked, the child is still reported correctly (a zombie counts as ended); it is only
+        // left for the process to reap.
     }
     return static_cast<unsigned>(pid);
 }
@@ -222,8 +220,8 @@ bool OsIsProcessRunning(unsigned id) {
             *it = g_children.back();
             g_children.pop_back();
             if (r == pid) return false;
-            // ECHILD: reaped by someone else, or we are a fork of the process
-            // that started it. /proc knows.
+            // ECHILD: reaped by someone else, or we are a fork of the process that started it.
+            // /proc knows.
         }
     }
     switch (ReadProcState(pid)) {
@@ -244,8 +242,8 @@ eKillResult OsKillProcess(unsigned id, unsigned, int &sysError) {
         sysError = ESRCH;
         return eKillResult::OpenFailed;
     }
-    // The probe stands for opening the process: it fails when the process
-    // is gone or we may not signal it.
+    // The probe stands for opening the process: it fails when the process is gone or we may not
+    // signal it.
     if (kill(pid, 0) != 0) {
         sysError = errno;
         return eKillResult::OpenFailed;

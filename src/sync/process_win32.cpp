@@ -46,8 +46,8 @@ unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysEr
 }
 
 bool OsIsProcessRunning(unsigned pid) {
-    // Waiting with a zero time-out tells an ended process apart even when its exit code happens
-    // to be STILL_ACTIVE (259).
+    // Waiting with a zero time-out tells an ended process apart even when its exit code happens to
+    // be STILL_ACTIVE (259).
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
     if (h) {
         const DWORD r = WaitForSingleObject(h, 0);
@@ -89,8 +89,8 @@ bool OsGetCurrentProcessUser(cQV_String &user) {
         return true;
     }
     if (size < 2) return false;
-    // The size includes the terminating NUL. A separate string keeps `user`
-    // intact when the buffer cannot be had or the second call fails.
+    // The size includes the terminating NUL. A separate string keeps `user` intact when the buffer
+    // cannot be had or the second call fails.
     cQV_String name;
     char *buf = name.GetBuffer(size);
     if (!buf) return false;

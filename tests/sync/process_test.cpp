@@ -226,11 +226,11 @@ TEST_F(ProcessTest, CreateProcess_ShellSyntaxReachesChildAsText) {
     std::ofstream(dir_ / "existing_file") << "x";
     HelperReport report;
     ASSERT_TRUE(Run("a;b x|y $(touch pwned) `touch pwned` >out 2>&1 * ~ $HOME %PATH% 'q' "
-                    "\"$(touch pwned); rm -rf . | cat\" && echo",
+                    "\"$(touch pwned); touch pwned | cat\" && echo",
                     report));
     const std::vector<std::string> expected = {
         "a;b",  "x|y", "$(touch", "pwned)", "`touch", "pwned`", ">out",
-        "2>&1", "*",   "~",       "$HOME",  "%PATH%", "'q'",    "$(touch pwned); rm -rf . | cat",
+        "2>&1", "*",   "~",       "$HOME",  "%PATH%", "'q'",    "$(touch pwned); touch pwned | cat",
         "&&",   "echo"};
     EXPECT_EQ(report.args, expected);
     EXPECT_FALSE(fs::exists(dir_ / "pwned"));
