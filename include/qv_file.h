@@ -109,9 +109,10 @@ QV_OS_API void osFileFindEnd(void *&search);
 QV_OS_API bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive);
 // Deletes a directory with its files (and sub-directories when recursive; without
 // recursive only empty sub-directories go). Symbolic links and junctions are
-// removed as links: their targets are never entered. A path that is not a
-// directory is deleted as a file. Message: the lines "dir [%s] %s\n" and
-// "file [%s] %s\n" of every entry that could not be removed.
+// removed as links: their targets are never entered. An entry whose name holds a
+// backslash (possible on POSIX, where paths take it as a separator) is left in
+// place and reported. A path that is not a directory is deleted as a file. Message: the lines "dir
+// [%s] %s\n" and "file [%s] %s\n" of every entry that could not be removed.
 QV_OS_API bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive);
 // "Failed to delete file [%s]. %s"
 QV_OS_API bool osDeleteFile(cQV_Error *error, const char *path);

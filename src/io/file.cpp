@@ -293,6 +293,14 @@ bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
     for (bool more = search != nullptr; more; more = detail::ioFindNext(search, name)) {
         if (name == "." || name == "..") continue;
         cQV_String entry = dir + name;
+        // A POSIX name may hold a backslash, which every path argument takes as a
+        // separator: the entry's path would name another entry, possibly outside this
+        // folder. Such an entry is left in place and reported.
+        if (strchr(name, '\\') || strchr(name, '/')) {
+            appendFailure(msg, "file", entry, detail::kIoBadNameError);
+            result = false;
+            continue;
+        }
         // Entries are looked at without following links: a link is removed as a
         // link and what it points to is never entered.
         switch (detail::ioEntryNoFollow(entry)) {

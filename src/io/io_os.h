@@ -11,6 +11,8 @@ namespace detail {
 
 // The separator the path functions write.
 extern const char kIoDirSep;
+// The system error code for a name that cannot be used in a path.
+extern const int kIoBadNameError;
 
 // ---- File handles (the handle is never (void*)-1 here) ----
 void *ioFileOpen(const char *name, int mode, int share);

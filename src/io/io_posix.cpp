@@ -19,6 +19,7 @@ namespace Quorvel {
 namespace detail {
 
 const char kIoDirSep = '/';
+const int kIoBadNameError = EINVAL;
 
 namespace {
 

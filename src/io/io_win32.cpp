@@ -17,6 +17,7 @@ namespace Quorvel {
 namespace detail {
 
 const char kIoDirSep = '\\';
+const int kIoBadNameError = ERROR_INVALID_NAME;
 
 // ---- File handles ----
 

@@ -230,6 +230,31 @@ TEST_F(DirTest, DeleteDirectory_GivenALinkRemovesOnlyTheLink) {
     EXPECT_EQ("data", ReadFile(std::string("victim") + iotest::kSep + "precious"));
 }
 
+#ifndef _WIN32
+// A POSIX name may hold backslashes, which path arguments take as separators: such an
+// entry, addressed by its path, would name another entry, here a folder outside the
+// one being deleted. The entry is left and reported; nothing outside is touched.
+TEST_F(DirTest, DeleteDirectory_NameWithBackslashesStaysInside) {
+    fs::create_directories(Path("victim"));
+    WriteFile(std::string("victim") + iotest::kSep + "precious", "data");
+    fs::create_directories(Path("doomed"));
+    WriteFile(std::string("doomed") + iotest::kSep + "..\\victim", "x");
+    WriteFile(std::string("doomed") + iotest::kSep + "plain", "x");
+
+    cQV_Error err;
+    std::string doomed = Path("doomed");
+    EXPECT_FALSE(osDeleteDirectory(&err, doomed.c_str(), true));
+    EXPECT_EQ("data", ReadFile(std::string("victim") + iotest::kSep + "precious"));
+    EXPECT_EQ(3, err.code);
+    EXPECT_TRUE(startsWith((const char *)err.text, "file [" + doomed + "/..\\victim] "))
+        << (const char *)err.text;
+    const std::string text = (const char *)err.text;
+    EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+    EXPECT_TRUE(fs::exists(Path("doomed") + iotest::kSep + "..\\victim"));
+    EXPECT_FALSE(fs::exists(Path("doomed") + iotest::kSep + "plain"));
+}
+#endif
+
 // ---- search ----
 
 class FindTest : public iotest::TempDirTest {
