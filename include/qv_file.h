@@ -145,6 +145,8 @@ QV_OS_API cQV_String osGetLogDir();
 // Waits once for timeout milliseconds when no key is ready, then takes one key:
 // on a terminal one key press without Enter, echoed; with standard input a pipe or
 // a file, one byte. CR and LF are both reported as LF. False when no key came.
+// POSIX: a background job of its terminal sees no key and leaves the terminal
+// alone (touching it would stop the process).
 QV_OS_API bool osWaitForConsoleInput(unsigned int timeout, char &ch);
 
 } // namespace Quorvel

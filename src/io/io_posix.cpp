@@ -317,6 +317,7 @@ int ioUniversalName(const char *, cQV_String &) {
 namespace {
 
 struct Console {
+    bool background; // a background job of the terminal: no key, the terminal untouched
     bool terminal;
     bool echoSelf; // the terminal does not echo by itself: the key is echoed on read
     struct termios saved;
@@ -328,6 +329,12 @@ void *ioConsoleOpen() {
     Console *c = new (std::nothrow) Console();
     if (!c) return nullptr;
     c->terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &c->saved) == 0;
+    // Changing the mode of the controlling terminal or reading from it stops a background
+    // job (SIGTTOU, SIGTTIN); the keys belong to the foreground job anyway. A terminal that
+    // is not the controlling one has no foreground job (tcgetpgrp fails) and is used.
+    const pid_t foreground = c->terminal ? tcgetpgrp(STDIN_FILENO) : -1;
+    c->background = foreground >= 0 && foreground != getpgrp();
+    if (c->background) c->terminal = false;
     if (c->terminal) {
         // One key without Enter: non-canonical input. A terminal that echoes keeps
         // doing so (each key shows once, as typed); one that does not gets the key
@@ -343,7 +350,7 @@ void *ioConsoleOpen() {
 }
 
 bool ioConsoleKeyReady(void *console) {
-    if (!console) return false;
+    if (!console || static_cast<Console *>(console)->background) return false;
     struct pollfd p;
     p.fd = STDIN_FILENO;
     p.events = POLLIN;

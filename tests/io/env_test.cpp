@@ -12,6 +12,9 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -302,6 +305,56 @@ TEST_F(PtyTest, KeyIsEchoedOnceWhetherOrNotTheTerminalEchoes) {
     EXPECT_TRUE(osWaitForConsoleInput(2000, ch));
     EXPECT_EQ('q', ch);
     EXPECT_EQ("q", Shown());
+}
+
+// Waits up to ms for pid; its wait status, or -1 when it has not ended or stopped.
+int waitBounded(pid_t pid, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        int status = 0;
+        if (waitpid(pid, &status, WUNTRACED | WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// A background job must not touch its terminal: changing the terminal's mode or
+// reading from it stops the whole process (SIGTTOU, SIGTTIN). It sees no key.
+TEST_F(PtyTest, BackgroundJobSeesNoKeyAndIsNotStopped) {
+    ASSERT_EQ(1, write(master_, "k", 1)); // typed for the foreground job
+    const char *name = ptsname(master_);
+    ASSERT_NE(nullptr, name);
+    // Exit codes of the session leader: 0 no key and not stopped, 1 a key taken,
+    // 2 stopped by a signal, 3 no answer, 4 setup failed.
+    pid_t leader = fork();
+    ASSERT_GE(leader, 0);
+    if (leader == 0) {
+        // A session of its own whose controlling terminal is the pseudo-terminal;
+        // its own process group stays the foreground job.
+        if (setsid() < 0) _exit(4);
+        int tty = open(name, O_RDWR);
+        if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0) _exit(4);
+        pid_t job = fork();
+        if (job == 0) {
+            if (setpgid(0, 0) != 0 || dup2(tty, STDIN_FILENO) < 0) _exit(4);
+            char ch = 0;
+            _exit(osWaitForConsoleInput(50, ch) ? 1 : 0);
+        }
+        if (job < 0) _exit(4);
+        int status = waitBounded(job, 5000);
+        if (status == -1 || WIFSTOPPED(status)) {
+            kill(job, SIGKILL);
+            waitpid(job, nullptr, 0);
+            _exit(status == -1 ? 3 : 2);
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+    }
+    int status = waitBounded(leader, 10000);
+    if (status == -1) {
+        kill(leader, SIGKILL);
+        waitpid(leader, nullptr, 0);
+    }
+    ASSERT_TRUE(status != -1 && WIFEXITED(status)) << "the session leader did not end";
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "0 no key, 1 key taken, 2 stopped, 3 hung, 4 setup";
 }
 
 #endif
