@@ -301,7 +301,9 @@ TEST(Clock, ReadingsOfTheThreeClocksAgree) {
         if (s.GetSeconds() == static_cast<unsigned>(b.sec) && w == s.GetSeconds() &&
             static_cast<unsigned>(c) == w)
             return;
-        // A second boundary passed between the readings; read again.
+        // A second boundary passed between the readings (std::time may read a coarser clock that
+        // turns a few milliseconds late); read again a little later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ADD_FAILURE() << "the clocks disagree in three attempts";
 }
