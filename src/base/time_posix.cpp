@@ -20,7 +20,11 @@ void OsNowMilliseconds(int64_t &sec, unsigned &ms) {
 }
 
 int64_t OsNowSeconds() {
-    return static_cast<int64_t>(time(nullptr));
+    // The same clock as the finer readings: time() may read a coarser clock that still shows
+    // the previous second for a few milliseconds after clock_gettime has passed it.
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec);
 }
 
 bool OsUtcToLocal(int64_t utcSec, CalendarFields &local) {
