@@ -18,17 +18,34 @@ const char kModule[] = "oscfg";
 const int kLineBuf = 0x8000;
 const int kReadBuf = 0x10000;
 
+// Character classes of the scanner, one table lookup per byte.
+enum : unsigned char { kIsBlank = 1, kIsName = 2 };
+struct CharClasses {
+    unsigned char of[256];
+    constexpr CharClasses() : of() {
+        of[unsigned(' ')] = of[unsigned('\t')] = of[unsigned('\r')] = of[unsigned('\n')] = kIsBlank;
+        for (unsigned c = 'A'; c <= 'Z'; ++c)
+            of[c] = of[c + 32] = kIsName;
+        for (unsigned c = '0'; c <= '9'; ++c)
+            of[c] = kIsName;
+        for (unsigned c = 128; c < 256; ++c)
+            of[c] = kIsName;
+        of[unsigned('_')] = of[unsigned('-')] = kIsName;
+    }
+};
+constexpr CharClasses kChar;
+
 inline bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return kChar.of[c] == kIsBlank;
 }
 
 inline bool IsDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
+// Letters, '_', '-', bytes of 128 or more, and digits (the caller rules out a leading digit).
 inline bool IsNameChar(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' || c >= 128 ||
-           IsDigit(c);
+    return kChar.of[c] == kIsName;
 }
 
 // A span [begin, end) of the line.
@@ -58,39 +75,30 @@ bool ScanName(const char *text, int &pos, Span &name) {
     return true;
 }
 
-// Byte classes of the value scan.
-enum : unsigned char { kPlain, kBlank, kQuote, kHash, kStop };
-struct ValueClasses {
-    unsigned char of[256];
-    constexpr ValueClasses() : of() {
-        of[0] = of[unsigned('\r')] = of[unsigned('\n')] = kStop;
-        of[unsigned(' ')] = of[unsigned('\t')] = kBlank;
-        of[unsigned('"')] = kQuote;
-        of[unsigned('#')] = kHash;
-    }
-};
-constexpr ValueClasses kValueClass;
-
 // The value starting at pos; pos moves to the byte that ended it. Quotes only let a value hold
 // '#' and leading blanks: a leading quote is dropped, and quotes and blanks at the end go.
 void ScanValue(const char *text, int &pos, Span &value) {
     int start = SkipBlanks(text, pos);
     int quotes = 0;
-    int mark = -1;
+    int mark = -1; // the last byte that is neither a blank (space, tab) nor a quote
     int p = start;
     for (;;) {
-        int q = p;
-        while (kValueClass.of[static_cast<unsigned char>(text[q])] == kPlain)
-            ++q;
-        if (q > p) mark = q - 1;
-        p = q;
-        unsigned char k = kValueClass.of[static_cast<unsigned char>(text[p])];
-        if (k == kStop || (k == kHash && quotes % 2 == 0)) break;
-        if (k == kQuote)
+        // Runs of ordinary bytes are skipped at once; only the bytes that matter stop the scan.
+        int q = p + int(strcspn(text + p, "\"#\r\n"));
+        int last = q;
+        while (last > p && (text[last - 1] == ' ' || text[last - 1] == '\t'))
+            --last;
+        if (last > p) mark = last - 1;
+        char c = text[q];
+        if (c == '"') {
             ++quotes;
-        else if (k == kHash)
-            mark = p; // a '#' inside quotes is part of the value
-        ++p;
+        } else if (c == '#' && quotes % 2 != 0) {
+            mark = q; // a '#' inside quotes is part of the value
+        } else {
+            p = q; // the NUL, a line break, or a '#' that starts the comment
+            break;
+        }
+        p = q + 1;
     }
     pos = p;
     if (mark < 0) {
