@@ -176,6 +176,27 @@ TEST(Event, OneSetReleasesEveryWaiter) {
     EXPECT_EQ(released.load(), 6);
 }
 
+TEST(Event, SetReleasesWaitersEvenWhenResetAtOnce) {
+    // A set releases every thread waiting at that moment, as on Windows, even if the event is
+    // reset before the waiter runs. The second event ends the wait of a thread that was not yet
+    // waiting at the set; a few tries make sure that one of them catches the waiter waiting.
+    int released = 0;
+    for (int attempt = 0; attempt < 5 && released == 0; ++attempt) {
+        Events ev(2);
+        std::atomic<int> got{-2};
+        Worker waiter([&] { got.store(ev.Wait(kInfinite)); });
+        osSleep(50);
+        osSetEvent(ev[0]);
+        osResetEvent(ev[0]);
+        osSleep(50);
+        osSetEvent(ev[1]);
+        waiter.Join();
+        ASSERT_GE(got.load(), 0);
+        if (got.load() == 0) ++released;
+    }
+    EXPECT_EQ(released, 1) << "no waiter was released by a set followed by a reset";
+}
+
 TEST(Event, PingPongLosesNoWakeUp) {
     // Two threads hand a turn back and forth; a lost wake-up shows as a wait that times out.
     Events ev(2);
