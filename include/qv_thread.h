@@ -10,7 +10,8 @@ class cQV_Error;
 // Starts a thread that runs routine(arg); the routine's result is the thread's exit code.
 // The optional callback is called on the new thread before the routine with
 // (true, thread id, arg, 0) and after it with (false, thread id, arg, exit code); the thread id
-// is the new thread's osGetCurrentThreadId(). Returns the thread handle, or null on failure:
+// is the new thread's osGetCurrentThreadId(). A null routine runs nothing and exits with 0.
+// Returns the thread handle, or null on failure:
 //   code 7 "Failed to allocate memory for new thread. Requested size:%d" (module "osthread"),
 //   code 4 "Failed to create new thread. %s" with the system's reason.
 // Nothing stays allocated after a failure.

@@ -88,6 +88,19 @@ TEST(Thread, CallbackIsCalledBeforeAndAfterTheRoutineOnTheNewThread) {
     EXPECT_NE(trace.routineId, osGetCurrentThreadId());
 }
 
+TEST(Thread, NullRoutineStillCallsTheCallbackWithExitCodeZero) {
+    Trace trace;
+    g_trace = &trace;
+    void *thread = osCreateThread(nullptr, nullptr, &trace, &TracingCallback);
+    ASSERT_NE(thread, nullptr);
+    osCloseThread(thread);
+    ASSERT_EQ(trace.calls.size(), 2u);
+    EXPECT_TRUE(trace.calls[0].first);
+    EXPECT_FALSE(trace.calls[1].first);
+    EXPECT_EQ(trace.calls[1].exitCode, 0u);
+    EXPECT_EQ(trace.calls[0].id, trace.calls[1].id);
+}
+
 unsigned CountingRoutine(void *arg) {
     static_cast<std::atomic<int> *>(arg)->fetch_add(1);
     return 5;
