@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <regex>
 #include <string>
 #include <thread>
@@ -31,6 +32,19 @@ using Quorvel::cQV_Log;
 using Quorvel::cQV_String;
 
 namespace fs = std::filesystem;
+
+// When set, the next nothrow allocation of a log's size fails. On ELF platforms the library's
+// allocations reach this replacement; a Windows DLL keeps its own operator new.
+static std::atomic<bool> gFailLogAllocation{false};
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    if (size == sizeof(Quorvel::cQV_Log) && gFailLogAllocation.exchange(false)) return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 // Copies would close the file and destroy the lock twice.
 static_assert(!std::is_copy_constructible<cQV_Log>::value, "a log must not be copyable");
@@ -447,6 +461,31 @@ TEST_F(LogTest, WithoutAUsableFileTheLogWritesToStandardOutput) {
         EXPECT_EQ(entries[1].message, "on stdout 2");
     }
     EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(LogTest, CreateReportsAFailedAllocation) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the library's allocations do not reach the test's operator new";
+#else
+    const std::string path = Path("never.log");
+    cQV_Error err;
+    gFailLogAllocation = true;
+    EXPECT_EQ(cQV_Log::Create(&err, path.c_str()), nullptr);
+    EXPECT_FALSE(gFailLogAllocation.load()) << "the log was not allocated through nothrow new";
+    EXPECT_EQ(err.code, 7);
+    EXPECT_STREQ(err.file, "oslog");
+    EXPECT_EQ(std::string(static_cast<const char *>(err.text)),
+              "Failed to allocate " + std::to_string(sizeof(cQV_Log)) + " bytes");
+    EXPECT_FALSE(fs::exists(path));
+
+    err.Reset();
+    gFailLogAllocation = true;
+    EXPECT_EQ(cQV_Log::Create(&err, static_cast<void *>(stdout)), nullptr);
+    EXPECT_EQ(err.code, 7);
+    gFailLogAllocation = true;
+    EXPECT_EQ(cQV_Log::Create(nullptr, path.c_str()), nullptr); // no record: nothing to fill
+    gFailLogAllocation = false;
+#endif
 }
 
 // ---- the folder form
