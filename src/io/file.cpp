@@ -247,13 +247,16 @@ bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
     if (i < 0)
         return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s",
                                     path);
+    // A separator at the start is the root: it is the parent (cutting it off would
+    // leave an empty name and hide why the top folder could not be made).
+    const int parentLen = i > 0 ? i : 1;
     cQV_String parent;
-    char *p = parent.GetBuffer(static_cast<unsigned>(i) + 1);
+    char *p = parent.GetBuffer(static_cast<unsigned>(parentLen) + 1);
     if (!p)
         return cQV_Error::SetFormat(error, 7, kModule, __LINE__,
-                                    "Failed to allocate memory. Requested size:%d", i + 1);
-    memcpy(p, path, static_cast<size_t>(i));
-    p[i] = 0;
+                                    "Failed to allocate memory. Requested size:%d", parentLen + 1);
+    memcpy(p, path, static_cast<size_t>(parentLen));
+    p[parentLen] = 0;
     if (!osCreateDirectory(error, parent, true)) return false;
     return createOne(error, path);
 }

@@ -80,6 +80,15 @@ TEST_F(DirTest, CreateFailures) {
     fs::current_path(cwd);
     EXPECT_FALSE(made);
     EXPECT_STREQ("Failed to create directory file", (const char *)err.text);
+
+    // A top folder that cannot be made (its name is too long) below the root: the
+    // root is its parent, and the message tells the system's reason.
+    std::string top = iotest::kSep + std::string(300, 'q');
+    std::string below = top + iotest::kSep + "sub";
+    EXPECT_FALSE(osCreateDirectory(&err, below.c_str(), true));
+    EXPECT_TRUE(startsWith(std::string(err.text),
+                           "Failed to create directory " + top + ". GetLastError()="))
+        << (const char *)err.text;
 }
 
 // ---- osDeleteDirectory ----
