@@ -103,7 +103,8 @@ QV_OS_API void osFileFindEnd(void *&search);
 // ---- Directories and files --------------------------------------------------
 
 // Creates a directory (and its missing parents when recursive). An existing one
-// gives true and leaves error untouched; a created one clears error. Messages:
+// gives true and leaves error untouched; a created one (also one that another
+// thread or process makes at the same moment) clears error. Messages:
 // "Directory with empty name can not be created", "Failed to create directory %s. %s",
 // "Failed to create directory %s".
 QV_OS_API bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive);

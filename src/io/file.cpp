@@ -211,11 +211,13 @@ namespace {
 
 // The create step of osCreateDirectory.
 bool createOne(cQV_Error *error, const char *path) {
-    if (detail::ioCreateDir(path)) {
+    bool made = detail::ioCreateDir(path);
+    int code = osGetSysError();
+    // Another creator (thread or process) may have made it since it was looked for.
+    if (made || osIsDirectory(path)) {
         if (error) error->Reset();
         return true;
     }
-    int code = osGetSysError();
     return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s. %s",
                                 path, (const char *)osGetSysErrorStr(code));
 }

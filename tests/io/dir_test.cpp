@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io_test_util.h"
@@ -46,6 +48,33 @@ TEST_F(DirTest, CreateRecursiveWithEitherSeparator) {
     EXPECT_TRUE(osCreateDirectory(&err, Path("a").c_str(), false));
     EXPECT_EQ(9, err.code);
     EXPECT_STREQ("kept", (const char *)err.text);
+}
+
+TEST_F(DirTest, CreateRecursiveAlongsideOtherCreators) {
+    // Several creators of one path (threads here, processes in practice) race between
+    // the existence check and the creation; each must end with the directory made.
+    const int kThreads = 8;
+    for (int round = 0; round < 30; ++round) {
+        std::string path = Path("r" + std::to_string(round));
+        for (const char *part : {"a", "b", "c", "d"})
+            path += iotest::kSep + std::string(part);
+        std::atomic<int> ready{0};
+        std::atomic<int> failed{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&] {
+                ++ready;
+                while (ready.load() < kThreads)
+                    std::this_thread::yield();
+                cQV_Error err;
+                if (!osCreateDirectory(&err, path.c_str(), true) || err.code != 0) ++failed;
+            });
+        }
+        for (std::thread &th : threads)
+            th.join();
+        ASSERT_EQ(0, failed.load()) << "round " << round;
+        ASSERT_TRUE(fs::is_directory(path));
+    }
 }
 
 TEST_F(DirTest, CreateFailures) {
