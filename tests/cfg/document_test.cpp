@@ -193,4 +193,16 @@ TEST_F(Document, CopiesShareNoRecord) {
     EXPECT_EQ(Dump(assigned), "S S # s\nP p = 1 # c\nC # x\n");
 }
 
+// Assigning a record copies its kind and texts; the target keeps its own place in the document,
+// so the walk neither loops nor skips.
+TEST_F(Document, AssigningARecordKeepsItsPlace) {
+    Load("[A]\nx = 1 # one\n[B]\ny = 2\n");
+    cQV_CfgRecord *x = doc_.FindParam(nullptr, "x");
+    cQV_CfgRecord *b = Sect("B");
+    *b = *x;
+    EXPECT_EQ(Dump(doc_), "S A\nP x = 1 # one\nP x = 1 # one\nP y = 2\n");
+    EXPECT_EQ(doc_.GetNext(x), b);
+    EXPECT_EQ(doc_.FindSection("B"), nullptr);
+}
+
 } // namespace
