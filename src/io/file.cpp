@@ -274,14 +274,16 @@ bool osDeleteFile(cQV_Error *error, const char *path) {
 bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
     if (!path) path = "";
 
-    // A link given as the folder itself goes as a link: deleting through it would
-    // empty a folder somewhere else. Every trailing separator goes: the system
-    // resolves a link named with one left.
+    // A link to a folder given as the folder itself goes as a link: deleting through
+    // it would empty a folder somewhere else. Every trailing separator goes: the
+    // system resolves a link named with one left. A link to anything else is no
+    // folder and fails below like a plain file.
     cQV_String bare(path);
     for (int n = static_cast<int>(bare.Length());
          n > 0 && (bare[n - 1] == '\\' || bare[n - 1] == '/'); --n)
         bare[n - 1] = 0;
-    if (bare.Length() && detail::ioEntryNoFollow(bare) == detail::IoEntry::Link) {
+    if (bare.Length() && detail::ioEntryNoFollow(bare) == detail::IoEntry::Link &&
+        osIsDirectory(bare)) {
         bool dirLink = false;
         if (detail::ioRemoveLink(bare, dirLink)) return true;
         int code = osGetSysError();

@@ -272,6 +272,23 @@ TEST_F(DirTest, DeleteDirectory_GivenALinkRemovesOnlyTheLink) {
     }
 }
 
+TEST_F(DirTest, DeleteDirectory_OfAFileOrAFileLinkFailsAsFileDeletion) {
+    // Neither names a folder: both fail as the deletion of "<path><sep>", and stay.
+    WriteFile("plain", "data");
+    bool haveLink = makeFileLink(Path("plain"), Path("filelink"));
+    for (const char *name : {"plain", "filelink"}) {
+        if (std::string(name) == "filelink" && !haveLink) continue;
+        cQV_Error err;
+        std::string path = Path(name);
+        EXPECT_FALSE(osDeleteDirectory(&err, path.c_str(), true)) << name;
+        EXPECT_TRUE(startsWith(std::string(err.text),
+                               "Failed to delete file [" + path + iotest::kSep + "]. "))
+            << (const char *)err.text;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << name;
+    }
+    EXPECT_EQ("data", ReadFile("plain"));
+}
+
 #ifndef _WIN32
 // A POSIX name may hold backslashes, which path arguments take as separators: such an
 // entry, addressed by its path, would name another entry, here a folder outside the
