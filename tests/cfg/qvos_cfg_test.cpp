@@ -1,59 +1,21 @@
 // The qvos cfg command, run as a real child process on a real file.
 #include "cfg_test_util.h"
+#include "support/qvtest.h"
 
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 using namespace cfgtest;
 
 namespace {
 
 std::string QvosPath() {
-#ifdef _WIN32
-    char buf[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    fs::path self(std::string(buf, n));
-    return (self.parent_path() / "qvos.exe").string();
-#else
-    return (fs::read_symlink("/proc/self/exe").parent_path() / "qvos").string();
-#endif
+    return qvtest::ProgramPath("qvos");
 }
 
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome Qvos(const TempDir &dir, const std::vector<std::string> &args) {
-    std::string cmd = "\"" + QvosPath() + "\"";
-    for (const std::string &a : args)
-        cmd += " \"" + a + "\"";
-    std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
-    cmd += " >\"" + out + "\" 2>\"" + err + "\"";
-#ifdef _WIN32
-    int rc = std::system(("\"" + cmd + "\"").c_str());
-#else
-    int st = std::system(cmd.c_str());
-    int rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-#endif
-    Outcome r{rc, ReadBytes(out), ReadBytes(err)};
-    // Output lines end as the platform ends them; compare with LF.
-    for (std::string *s : {&r.out, &r.err}) {
-        std::string t;
-        for (char c : *s)
-            if (c != '\r') t += c;
-        *s = t;
-    }
-    return r;
+qvtest::RunResult Qvos(const TempDir &dir, const std::vector<std::string> &args) {
+    return qvtest::RunProgram(QvosPath(), args, dir.path());
 }
 
 class QvosCfg : public ::testing::Test {
@@ -90,7 +52,7 @@ TEST_F(QvosCfg, Queries) {
     for (const Case &c : cases) {
         std::vector<std::string> args{"cfg"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        Outcome r = Qvos(dir_, args);
+        qvtest::RunResult r = Qvos(dir_, args);
         std::string what = args.size() > 1 ? args[1] : "";
         EXPECT_EQ(r.code, c.code) << what << " " << r.err;
         EXPECT_EQ(r.out, c.out) << what;
@@ -146,7 +108,7 @@ TEST_F(QvosCfg, RefusesEditsThatWouldLoseData) {
 
     const std::string bad = "[A]\nx=1\n9bad=2\ny=3\n";
     WriteBytes(file_, bad);
-    Outcome r = Qvos(dir_, {"cfg", "set", file_, "A", "z", "1"});
+    qvtest::RunResult r = Qvos(dir_, {"cfg", "set", file_, "A", "z", "1"});
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("line 3"), std::string::npos) << r.err;
     EXPECT_EQ(Qvos(dir_, {"cfg", "fmt", file_}).code, 3);

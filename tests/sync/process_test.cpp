@@ -1,4 +1,5 @@
 #include "qv_process.h"
+#include "support/qvtest.h"
 
 #include <gtest/gtest.h>
 
@@ -42,15 +43,9 @@ const char kHelperName[] = "qv_proc_helper.exe";
 const char kHelperName[] = "qv_proc_helper";
 #endif
 
-// The folder of the running test program; the helper program lies beside it.
+// The helper program lies beside the test program.
 fs::path ExeDir() {
-#ifdef _WIN32
-    char buf[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    return fs::path(std::string(buf, n)).parent_path();
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path();
-#endif
+    return qvtest::ProgramDir();
 }
 
 void SetEnv(const char *name, const std::string &value) {

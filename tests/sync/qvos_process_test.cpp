@@ -1,5 +1,6 @@
 // The qvos process command, run as a real program that starts a real child.
 #include "qv_process.h"
+#include "support/qvtest.h"
 
 #include <gtest/gtest.h>
 
@@ -13,48 +14,12 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 using namespace Quorvel;
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path BinDir() {
-#ifdef _WIN32
-    char buf[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-    return fs::path(std::string(buf, n)).parent_path();
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path();
-#endif
-}
-
-#ifdef _WIN32
-const char kExe[] = ".exe";
-#else
-const char kExe[] = "";
-#endif
-
-std::string ReadText(const fs::path &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    std::string t;
-    for (char c : s.str())
-        if (c != '\r') t += c;
-    return t;
-}
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
+using Outcome = qvtest::RunResult;
 
 class QvosProcess : public ::testing::Test {
 protected:
@@ -65,8 +30,8 @@ protected:
                                          "_" + std::to_string(serial++));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        qvos_ = (BinDir() / (std::string("qvos") + kExe)).string();
-        helper_ = (BinDir() / (std::string("qv_proc_helper") + kExe)).string();
+        qvos_ = qvtest::ProgramPath("qvos");
+        helper_ = qvtest::ProgramPath("qv_proc_helper");
         if (!fs::exists(qvos_)) GTEST_SKIP() << "qvos is not built";
     }
     void TearDown() override {
@@ -75,18 +40,7 @@ protected:
     }
 
     Outcome Qvos(const std::vector<std::string> &args) {
-        std::string cmd = "\"" + qvos_ + "\"";
-        for (const std::string &a : args)
-            cmd += " \"" + a + "\"";
-        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        cmd += " >\"" + out.string() + "\" 2>\"" + err.string() + "\"";
-#ifdef _WIN32
-        const int rc = std::system(("\"" + cmd + "\"").c_str());
-#else
-        const int st = std::system(cmd.c_str());
-        const int rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-#endif
-        return {rc, ReadText(out), ReadText(err)};
+        return qvtest::RunProgram(qvos_, args, dir_);
     }
 
     fs::path dir_;
