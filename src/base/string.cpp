@@ -268,10 +268,11 @@ namespace {
 constexpr char kDigits64[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz#$";
 constexpr signed char kNoDigit = -1;
 
+// Indexed by any byte: NUL and the bytes above 127 are no digit, so one look-up per byte decides.
 struct Digit64Table {
-    signed char v[128];
+    signed char v[256];
     constexpr Digit64Table() : v() {
-        for (int i = 0; i < 128; ++i)
+        for (int i = 0; i < 256; ++i)
             v[i] = kNoDigit;
         for (int i = 0; i < 64; ++i)
             v[static_cast<unsigned char>(kDigits64[i])] = static_cast<signed char>(i);
@@ -306,20 +307,17 @@ int cQV_DataConv::StrToDbl(const char *s, double &v) {
 }
 
 int cQV_DataConv::LongToStr64(int v, char *out) {
-    int n = 0;
-    unsigned mag = static_cast<unsigned>(v);
-    if (v < 0) {
-        out[n++] = '-';
-        // Unsigned negation keeps -2147483648 as 2147483648.
-        mag = 0u - mag;
-    }
-    // Digits from the highest non-zero 6-bit group down; the lowest group is always written.
-    int digits = 1;
-    for (unsigned m = mag >> 6; m; m >>= 6)
-        ++digits;
-    for (int i = digits - 1; i >= 0; --i, mag >>= 6)
-        out[n + i] = kDigits64[mag & 63];
-    return n + digits;
+    // Unsigned negation keeps -2147483648 as 2147483648.
+    const unsigned negative = v < 0 ? 1u : 0u;
+    unsigned mag = negative ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    // One digit per 6-bit group from the highest non-zero group down; the lowest group is always
+    // written. The digits are filled in from the last one.
+    const int count = (32 - __builtin_clz(mag | 1u) + 5) / 6;
+    out[0] = '-';
+    char *last = out + negative + count - 1;
+    for (int i = 0; i < count; ++i, mag >>= 6)
+        last[-i] = kDigits64[mag & 63];
+    return static_cast<int>(negative) + count;
 }
 
 int cQV_DataConv::Str64ToLong(const char *s, int &v) {
@@ -334,11 +332,12 @@ int cQV_DataConv::Str64ToLong(const char *s, int &v) {
         ++n;
     }
     unsigned value = 0;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s) + n;
     int digits = 0;
     for (; digits < 6; ++digits) {
-        unsigned char c = static_cast<unsigned char>(s[n + digits]);
-        if (c == 0 || c > 127 || kDigitValue.v[c] == kNoDigit) break;
-        value = (value << 6) | static_cast<unsigned>(kDigitValue.v[c]);
+        const signed char d = kDigitValue.v[p[digits]];
+        if (d == kNoDigit) break;
+        value = (value << 6) | static_cast<unsigned>(d);
     }
     if (negative) value = 0u - value;
     v = static_cast<int>(value);
