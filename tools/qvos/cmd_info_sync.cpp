@@ -10,7 +10,8 @@ namespace {
 
 void TimeAndThreadInfo(std::FILE *out) {
     std::fprintf(out, "time:\n");
-    std::fprintf(out, "  local time         %s\n", static_cast<const char *>(osGetLocalTimeStr()));
+    // The local time text ends with its own line feed.
+    std::fprintf(out, "  local time         %s", static_cast<const char *>(osGetLocalTimeStr()));
     std::fprintf(out, "  seconds since 1970 %u\n", osGetSysTime());
     std::fprintf(out, "threads:\n");
     std::fprintf(out, "  thread id          %u\n", osGetCurrentThreadId());
