@@ -3,7 +3,7 @@
 #   ./dev.sh info    build the qvos program and run `qvos info`
 #   ./dev.sh test    build and run every suite: gcc, clang, ASan+UBSan, TSan, Windows under Wine,
 #                    and a consumer of the installed package
-#   ./dev.sh native|clang|asan|tsan|windows|install   one of those steps
+#   ./dev.sh native|clang|asan|tsan|windows|install|format   one of those steps
 set -euo pipefail
 cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc)}
@@ -29,6 +29,12 @@ comma_locale() {
   locale -a 2>/dev/null | grep -qi '^de_DE.utf' && return 0
   need_packages locales
   localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
+}
+
+format_check() {
+  need_packages clang-format
+  echo "== format: every C++ file as .clang-format lays it out"
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 }
 
 suite() { # preset
@@ -76,6 +82,7 @@ case "${1:-}" in
   asan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite asan ;;
   tsan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite tsan ;;
   windows) windows ;;
+  format) format_check ;;
   install)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"
     cmake --preset release -DQV_OS_BUILD_TESTS=OFF >/dev/null
@@ -86,6 +93,7 @@ case "${1:-}" in
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}" "${WIN_PKGS[@]}"
     comma_locale
     start=$(date +%s)
+    format_check
     suite dev
     suite clang
     suite asan
