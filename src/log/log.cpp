@@ -18,6 +18,16 @@ namespace {
 
 const char kModule[] = "oslog";
 
+// The length of the file behind stream, or the stream's position when that is larger (output
+// still buffered). Append streams report position 0 until their first write, so the position
+// alone would let a log that is reopened on a long file grow past its limit. -1 when the stream
+// has neither (a pipe or a terminal).
+long long StreamSize(std::FILE *stream) {
+    const long long length = detail::OsFileLength(stream);
+    const long long position = detail::OsStreamPosition(stream);
+    return position > length ? position : length;
+}
+
 // The record header and the size notice are part of the interface: readers of log files parse
 // them. The time text ends with its own line feed, so the time stands on a line of its own.
 #define QV_LOG_HEADER "%s [%X] LEVEL:%s FILE:%s[%d]\n MSG:"
@@ -190,7 +200,7 @@ void cQV_Log::_Write(int level, const char *file, int line, const char *format, 
             else
                 std::fputs(text, stdout);
             std::fputs("\n\n", stdout);
-        } else if (_maxSize == 0 || detail::OsStreamSize(_stream) < _maxSize) {
+        } else if (_maxSize == 0 || StreamSize(_stream) < _maxSize) {
             PutHeader(_stream, time, thread, levelText, file, line);
             if (args)
                 std::vfprintf(_stream, format, *args);

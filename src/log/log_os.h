@@ -10,11 +10,11 @@ namespace detail {
 // Null when it cannot be opened.
 std::FILE *OsOpenLogFile(const char *name);
 
-// The length of the file behind stream, or the stream's position when that is larger (output
-// still buffered). Append streams report position 0 until their first write, so the position
-// alone would let a log that is reopened on a long file grow past its limit. -1 when the stream
-// has neither (a pipe or a terminal).
-long long OsStreamSize(std::FILE *stream);
+// The length of the regular file behind stream, or -1 (a pipe or a terminal).
+long long OsFileLength(std::FILE *stream);
+
+// The stream's position, or -1 when it has none.
+long long OsStreamPosition(std::FILE *stream);
 
 } // namespace detail
 } // namespace Quorvel

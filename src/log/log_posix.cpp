@@ -12,12 +12,14 @@ std::FILE *OsOpenLogFile(const char *name) {
     return std::fopen(name, "a+e");
 }
 
-long long OsStreamSize(std::FILE *stream) {
-    long long size = -1;
+long long OsFileLength(std::FILE *stream) {
     struct stat st;
-    if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
-    const long long position = ftello(stream);
-    return position > size ? position : size;
+    if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) return st.st_size;
+    return -1;
+}
+
+long long OsStreamPosition(std::FILE *stream) {
+    return ftello(stream);
 }
 
 } // namespace detail

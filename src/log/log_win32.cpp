@@ -11,12 +11,14 @@ std::FILE *OsOpenLogFile(const char *name) {
     return std::fopen(name, "a+N");
 }
 
-long long OsStreamSize(std::FILE *stream) {
-    long long size = -1;
+long long OsFileLength(std::FILE *stream) {
     struct _stati64 st;
-    if (_fstati64(_fileno(stream), &st) == 0 && (st.st_mode & _S_IFREG)) size = st.st_size;
-    const long long position = _ftelli64(stream);
-    return position > size ? position : size;
+    if (_fstati64(_fileno(stream), &st) == 0 && (st.st_mode & _S_IFREG)) return st.st_size;
+    return -1;
+}
+
+long long OsStreamPosition(std::FILE *stream) {
+    return _ftelli64(stream);
 }
 
 } // namespace detail
