@@ -119,11 +119,11 @@ bool cQV_Error::FromString(const char *s) {
 }
 
 int osGetSysError() {
-    return detail::SysLastError();
+    return detail::PlatformGetSysError();
 }
 
 cQV_String osGetSysErrorStr(int code) {
-    cQV_String msg = detail::SysErrorMessage(code);
+    cQV_String msg = detail::PlatformGetSysErrorMessage(code);
     if (msg.Length() == 0) return cQV_String();
     // Messages from the system may end in line breaks; the frame wants one line.
     unsigned n = msg.Length();

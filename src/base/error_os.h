@@ -5,8 +5,8 @@
 
 namespace Quorvel::detail {
 
-int SysLastError();
+int PlatformGetSysError();
 // The system's message for code as it gives it (line breaks included), or empty when it has none.
-cQV_String SysErrorMessage(int code);
+cQV_String PlatformGetSysErrorMessage(int code);
 
 } // namespace Quorvel::detail

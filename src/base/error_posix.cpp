@@ -6,11 +6,11 @@
 
 namespace Quorvel::detail {
 
-int SysLastError() {
+int PlatformGetSysError() {
     return errno;
 }
 
-cQV_String SysErrorMessage(int code) {
+cQV_String PlatformGetSysErrorMessage(int code) {
 #if defined(__GLIBC__)
     // strerrordesc_np gives null for numbers the C library has no message for, where strerror
     // would make up "Unknown error N"; its texts are static, so it is thread-safe.

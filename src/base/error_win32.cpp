@@ -5,11 +5,11 @@
 
 namespace Quorvel::detail {
 
-int SysLastError() {
+int PlatformGetSysError() {
     return static_cast<int>(GetLastError());
 }
 
-cQV_String SysErrorMessage(int code) {
+cQV_String PlatformGetSysErrorMessage(int code) {
     char *msg = nullptr;
     DWORD n = FormatMessageA(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,

@@ -80,7 +80,7 @@ int64_t FieldSeconds(const CalendarFields &f) {
 // conversion goes on with UTC.
 int64_t ZoneOffset(int64_t t) {
     CalendarFields f;
-    if (!detail::OsUtcToLocal(t, f)) return 0;
+    if (!detail::PlatformUtcToLocal(t, f)) return 0;
     return FieldSeconds(f) - t;
 }
 
@@ -105,7 +105,7 @@ int64_t LocalToUtc(int64_t local) {
 }
 
 bool LocalFields(int64_t utcSec, CalendarFields &f) {
-    return detail::OsUtcToLocal(utcSec, f);
+    return detail::PlatformUtcToLocal(utcSec, f);
 }
 
 // Whole-unit results of the scaling of a tTimeb: `secPart` and `msPart` are sec and ms scaled.
@@ -239,11 +239,11 @@ bool cQV_SysTime::IsInfinity() const {
 }
 
 void cQV_SysTime::GetSysTime() {
-    nanoseconds = detail::OsNowNanoseconds();
+    nanoseconds = detail::PlatformNowNanoseconds();
 }
 
 unsigned cQV_SysTime::GetTiming() {
-    return static_cast<unsigned>((detail::OsNowNanoseconds() - nanoseconds) / kNsPerMs);
+    return static_cast<unsigned>((detail::PlatformNowNanoseconds() - nanoseconds) / kNsPerMs);
 }
 
 cQV_String cQV_SysTime::FormatTime() {
@@ -290,7 +290,7 @@ tTimeb &tTimeb::operator=(long n) {
 void tTimeb::GetTime() {
     int64_t s;
     unsigned m;
-    detail::OsNowMilliseconds(s, m);
+    detail::PlatformNowMilliseconds(s, m);
     sec = Wrap32(static_cast<uint64_t>(s));
     ms = static_cast<uint16_t>(m);
 }
@@ -416,7 +416,7 @@ cQV_String cQV_DateTime::ToString() {
 // ---- free functions
 
 unsigned osGetSysTime() {
-    return static_cast<unsigned>(detail::OsNowSeconds());
+    return static_cast<unsigned>(detail::PlatformNowSeconds());
 }
 
 double osGetSysTimeDiff(unsigned t1, unsigned t2) {
@@ -427,7 +427,7 @@ cQV_String osGetLocalTimeStr() {
     static const char kDays[] = "SunMonTueWedThuFriSat";
     static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     CalendarFields f;
-    if (!LocalFields(detail::OsNowSeconds(), f)) return cQV_String();
+    if (!LocalFields(detail::PlatformNowSeconds(), f)) return cQV_String();
     if (f.year < 1000 || f.year > 9999) {
         cQV_String s;
         s.Format("%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", kDays + 3 * f.weekDay,
@@ -461,7 +461,7 @@ cQV_String osGetLocalTimeStr() {
 }
 
 cQV_String osGetLocalShortTimeStr() {
-    const int64_t now = detail::OsNowSeconds();
+    const int64_t now = detail::PlatformNowSeconds();
     CalendarFields f;
     if (!LocalFields(now, f)) UtcFields(now, f);
     cQV_String s;

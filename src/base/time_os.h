@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 // Calendar fields as plain integers (month 1-12, weekDay 0 = Sunday).
 struct CalendarFields {
@@ -19,18 +18,17 @@ struct CalendarFields {
 };
 
 // The current UTC time in nanoseconds since 1970-01-01 00:00:00 UTC.
-uint64_t OsNowNanoseconds();
+uint64_t PlatformNowNanoseconds();
 
 // The current UTC time as whole seconds and milliseconds since 1970-01-01 00:00:00 UTC.
-void OsNowMilliseconds(int64_t &sec, unsigned &ms);
+void PlatformNowMilliseconds(int64_t &sec, unsigned &ms);
 
 // The current UTC time in whole seconds since 1970-01-01 00:00:00 UTC.
-int64_t OsNowSeconds();
+int64_t PlatformNowSeconds();
 
 // The local calendar fields of the UTC second utcSec (seconds since 1970, negative before it)
 // under the zone rules in force at that date. Safe to call from any thread. False when the
 // platform cannot convert that time.
-bool OsUtcToLocal(int64_t utcSec, CalendarFields &local);
+bool PlatformUtcToLocal(int64_t utcSec, CalendarFields &local);
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -3,23 +3,22 @@
 
 #include <ctime>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
-uint64_t OsNowNanoseconds() {
+uint64_t PlatformNowNanoseconds() {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-void OsNowMilliseconds(int64_t &sec, unsigned &ms) {
+void PlatformNowMilliseconds(int64_t &sec, unsigned &ms) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     sec = ts.tv_sec;
     ms = static_cast<unsigned>(ts.tv_nsec / 1000000);
 }
 
-int64_t OsNowSeconds() {
+int64_t PlatformNowSeconds() {
     // The same clock as the finer readings: time() may read a coarser clock that still shows
     // the previous second for a few milliseconds after clock_gettime has passed it.
     timespec ts;
@@ -27,7 +26,7 @@ int64_t OsNowSeconds() {
     return static_cast<int64_t>(ts.tv_sec);
 }
 
-bool OsUtcToLocal(int64_t utcSec, CalendarFields &local) {
+bool PlatformUtcToLocal(int64_t utcSec, CalendarFields &local) {
     time_t t = static_cast<time_t>(utcSec);
     if (static_cast<int64_t>(t) != utcSec) return false;
     // localtime_r fills the caller's structure instead of a shared static one. It applies the
@@ -44,5 +43,4 @@ bool OsUtcToLocal(int64_t utcSec, CalendarFields &local) {
     return true;
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

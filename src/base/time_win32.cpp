@@ -3,8 +3,7 @@
 
 #include <windows.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 namespace {
 
@@ -20,21 +19,21 @@ uint64_t FileTimeNow() {
 
 } // namespace
 
-uint64_t OsNowNanoseconds() {
+uint64_t PlatformNowNanoseconds() {
     return (FileTimeNow() - kFileTimeAt1970) * 100u;
 }
 
-void OsNowMilliseconds(int64_t &sec, unsigned &ms) {
+void PlatformNowMilliseconds(int64_t &sec, unsigned &ms) {
     int64_t ticks = static_cast<int64_t>(FileTimeNow() - kFileTimeAt1970);
     sec = ticks / 10000000;
     ms = static_cast<unsigned>((ticks % 10000000) / 10000);
 }
 
-int64_t OsNowSeconds() {
+int64_t PlatformNowSeconds() {
     return static_cast<int64_t>(FileTimeNow() - kFileTimeAt1970) / 10000000;
 }
 
-bool OsUtcToLocal(int64_t utcSec, CalendarFields &local) {
+bool PlatformUtcToLocal(int64_t utcSec, CalendarFields &local) {
     // FILETIME cannot hold times before 1601.
     if (utcSec < -11644473600LL || utcSec > 900000000000LL) return false;
     uint64_t ticks = static_cast<uint64_t>(utcSec + 11644473600LL) * 10000000u;
@@ -56,5 +55,4 @@ bool OsUtcToLocal(int64_t utcSec, CalendarFields &local) {
     return true;
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

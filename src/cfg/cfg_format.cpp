@@ -1,5 +1,6 @@
 // The configuration text format: the line parser, the file reader and the safe writer.
 #include "qv_cfg.h"
+#include "error_codes.h"
 
 #include <cstring>
 #include <new>
@@ -183,7 +184,7 @@ bool (*cfgWriteHook)(const char *data, size_t n) = nullptr;
 
 bool cfgWriteBlock(CfgSave &save, const char *data, size_t n) {
     if (cfgWriteHook && !cfgWriteHook(data, n)) return false;
-    return cfgSaveWrite(save, data, n);
+    return PlatformCfgSaveWrite(save, data, n);
 }
 
 } // namespace detail
@@ -268,14 +269,14 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
     char *rbuf = new (std::nothrow) char[kReadBuf];
     if (!line || !rbuf) {
         delete[] rbuf;
-        return cQV_Error::SetFormat(&error, 7, kModule, __LINE__, "Failed to allocate %d bytes.",
-                                    line ? kReadBuf : kLineBuf);
+        return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
+                       line ? kReadBuf : kLineBuf);
     }
-    void *file = path ? detail::cfgOpenRead(path) : nullptr;
+    void *file = path ? detail::PlatformCfgOpenRead(path) : nullptr;
     if (!file) {
         delete[] rbuf;
-        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
-                                    "Files to open file [%s] for read", path ? path : "");
+        return QV_FAIL(&error, detail::kErrFile, "Files to open file [%s] for read",
+                       path ? path : "");
     }
 
     // Splits the input into the pieces fgets would return on a stream whose CR LF pairs read as
@@ -285,7 +286,7 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
     bool readError = false;
     int status = kParsed;
     auto fill = [&]() -> bool {
-        long n = detail::cfgRead(file, rbuf, kReadBuf);
+        long n = detail::PlatformCfgRead(file, rbuf, kReadBuf);
         if (n < 0) readError = true;
         rpos = 0;
         rlen = n > 0 ? int(n) : 0;
@@ -325,22 +326,21 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
         if (!emit()) break;
     }
     if (status == kParsed && !readError && len > 0) emit();
-    detail::cfgCloseRead(file);
+    detail::PlatformCfgCloseRead(file);
     delete[] rbuf;
     if (status == kNoMemory)
-        return cQV_Error::SetFormat(&error, 7, kModule, __LINE__, "Failed to allocate %d bytes.",
-                                    int(sizeof(cQV_CfgRecord)) + maxPiece);
+        return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
+                       int(sizeof(cQV_CfgRecord)) + maxPiece);
     if (readError)
-        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
-                                    "Failed to read data from file [%s]", path);
+        return QV_FAIL(&error, detail::kErrFile, "Failed to read data from file [%s]", path);
     return true;
 }
 
 bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
     detail::CfgSave save;
-    if (!detail::cfgSaveBegin(path, save))
-        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
-                                    "Failed to open file [%s] for write", path ? path : "");
+    if (!detail::PlatformCfgSaveBegin(path, save))
+        return QV_FAIL(&error, detail::kErrFile, "Failed to open file [%s] for write",
+                       path ? path : "");
     Writer out(save);
     bool ok = out.Init();
     // Set at the start and after a comment record: a section then needs no empty line before it.
@@ -348,7 +348,7 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
     for (cQV_CfgRecord *r = GetFirst(); r && ok; r = GetNext(r)) {
         switch (r->type) {
         case eCfgSect:
-            if (!brk) out.Put(detail::cfgEol);
+            if (!brk) out.Put(detail::kCfgEol);
             out.Put("[", 1);
             out.Put(r->name);
             out.Put("]", 1);
@@ -376,18 +376,16 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
             brk = true;
             break;
         }
-        out.Put(detail::cfgEol);
+        out.Put(detail::kCfgEol);
         ok = out.Ok();
     }
     if (ok) ok = out.Flush();
     if (!ok) {
-        detail::cfgSaveAbort(save);
-        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
-                                    "Failed to write data into file [%s]", path);
+        detail::PlatformCfgSaveAbort(save);
+        return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     }
-    if (!detail::cfgSaveCommit(save))
-        return cQV_Error::SetFormat(&error, 3, kModule, __LINE__,
-                                    "Failed to write data into file [%s]", path);
+    if (!detail::PlatformCfgSaveCommit(save))
+        return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     return true;
 }
 

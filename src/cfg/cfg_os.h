@@ -5,17 +5,16 @@
 
 #include "qv_string.h"
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 // The writer's line end.
-extern const char cfgEol[];
+extern const char kCfgEol[];
 
 // Opens `path` for reading; null when it cannot be opened or is a folder.
-void *cfgOpenRead(const char *path);
+void *PlatformCfgOpenRead(const char *path);
 // Reads up to n bytes; the count read, 0 at the end of the file, -1 on a read error.
-long cfgRead(void *file, char *buf, size_t n);
-void cfgCloseRead(void *file);
+long PlatformCfgRead(void *file, char *buf, size_t n);
+void PlatformCfgCloseRead(void *file);
 
 // A save in progress: the new text goes into `temp` beside the file it will replace.
 struct CfgSave {
@@ -26,14 +25,13 @@ struct CfgSave {
 
 // Creates the temporary file in the folder of the file that `path` names (the final target of
 // a symbolic link). False when it cannot be created or the existing file may not be written.
-bool cfgSaveBegin(const char *path, CfgSave &save);
+bool PlatformCfgSaveBegin(const char *path, CfgSave &save);
 // Writes all n bytes; false on a write error.
-bool cfgSaveWrite(CfgSave &save, const char *data, size_t n);
+bool PlatformCfgSaveWrite(CfgSave &save, const char *data, size_t n);
 // Gives the temporary file the existing file's permissions, flushes it to stable storage and
 // puts it in place of the target in one step. On failure the temporary file is removed.
-bool cfgSaveCommit(CfgSave &save);
+bool PlatformCfgSaveCommit(CfgSave &save);
 // Closes and removes the temporary file.
-void cfgSaveAbort(CfgSave &save);
+void PlatformCfgSaveAbort(CfgSave &save);
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

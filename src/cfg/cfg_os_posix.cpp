@@ -10,10 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
-const char cfgEol[] = "\n";
+const char kCfgEol[] = "\n";
 
 namespace {
 
@@ -57,7 +56,7 @@ cQV_String ResolveLinks(const char *path) {
 
 } // namespace
 
-void *cfgOpenRead(const char *path) {
+void *PlatformCfgOpenRead(const char *path) {
     int fd;
     do
         fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -72,7 +71,7 @@ void *cfgOpenRead(const char *path) {
     return Handle(fd);
 }
 
-long cfgRead(void *file, char *buf, size_t n) {
+long PlatformCfgRead(void *file, char *buf, size_t n) {
     for (;;) {
         ssize_t r = read(int(Fd(file)), buf, n);
         if (r >= 0) return long(r);
@@ -80,11 +79,11 @@ long cfgRead(void *file, char *buf, size_t n) {
     }
 }
 
-void cfgCloseRead(void *file) {
+void PlatformCfgCloseRead(void *file) {
     if (file) close(int(Fd(file)));
 }
 
-bool cfgSaveBegin(const char *path, CfgSave &save) {
+bool PlatformCfgSaveBegin(const char *path, CfgSave &save) {
     if (!path || !*path) return false;
     save.target = ResolveLinks(path);
     // A folder is never replaced, and a file that may not be written is not replaced behind
@@ -109,7 +108,7 @@ bool cfgSaveBegin(const char *path, CfgSave &save) {
     return false;
 }
 
-bool cfgSaveWrite(CfgSave &save, const char *data, size_t n) {
+bool PlatformCfgSaveWrite(CfgSave &save, const char *data, size_t n) {
     while (n > 0) {
         ssize_t w = write(int(Fd(save.file)), data, n);
         if (w < 0) {
@@ -122,7 +121,7 @@ bool cfgSaveWrite(CfgSave &save, const char *data, size_t n) {
     return true;
 }
 
-bool cfgSaveCommit(CfgSave &save) {
+bool PlatformCfgSaveCommit(CfgSave &save) {
     int fd = int(Fd(save.file));
     struct stat st;
     if (stat(save.target, &st) == 0) {
@@ -130,7 +129,7 @@ bool cfgSaveCommit(CfgSave &save) {
         if (fchown(fd, st.st_uid, st.st_gid) != 0) {
         }
         if (fchmod(fd, st.st_mode & 07777) != 0) {
-            cfgSaveAbort(save);
+            PlatformCfgSaveAbort(save);
             return false;
         }
     }
@@ -157,12 +156,11 @@ bool cfgSaveCommit(CfgSave &save) {
     return true;
 }
 
-void cfgSaveAbort(CfgSave &save) {
+void PlatformCfgSaveAbort(CfgSave &save) {
     if (save.file) close(int(Fd(save.file)));
     save.file = nullptr;
     if (save.temp.Length()) unlink(save.temp);
     save.temp = "";
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

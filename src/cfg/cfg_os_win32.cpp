@@ -5,12 +5,11 @@
 
 #include <atomic>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
-const char cfgEol[] = "\r\n";
+const char kCfgEol[] = "\r\n";
 
-void *cfgOpenRead(const char *path) {
+void *PlatformCfgOpenRead(const char *path) {
     // CreateFileA refuses a folder without FILE_FLAG_BACKUP_SEMANTICS.
     HANDLE h =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -18,17 +17,17 @@ void *cfgOpenRead(const char *path) {
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
-long cfgRead(void *file, char *buf, size_t n) {
+long PlatformCfgRead(void *file, char *buf, size_t n) {
     DWORD got = 0;
     if (!::ReadFile(static_cast<HANDLE>(file), buf, DWORD(n), &got, nullptr)) return -1;
     return long(got);
 }
 
-void cfgCloseRead(void *file) {
+void PlatformCfgCloseRead(void *file) {
     if (file) CloseHandle(static_cast<HANDLE>(file));
 }
 
-bool cfgSaveBegin(const char *path, CfgSave &save) {
+bool PlatformCfgSaveBegin(const char *path, CfgSave &save) {
     if (!path || !*path) return false;
     save.target = path;
     DWORD attr = GetFileAttributesA(path);
@@ -66,7 +65,7 @@ bool cfgSaveBegin(const char *path, CfgSave &save) {
     return false;
 }
 
-bool cfgSaveWrite(CfgSave &save, const char *data, size_t n) {
+bool PlatformCfgSaveWrite(CfgSave &save, const char *data, size_t n) {
     while (n > 0) {
         DWORD chunk = n > 0x40000000u ? 0x40000000u : DWORD(n);
         DWORD put = 0;
@@ -78,7 +77,7 @@ bool cfgSaveWrite(CfgSave &save, const char *data, size_t n) {
     return true;
 }
 
-bool cfgSaveCommit(CfgSave &save) {
+bool PlatformCfgSaveCommit(CfgSave &save) {
     HANDLE h = static_cast<HANDLE>(save.file);
     bool ok = FlushFileBuffers(h) != 0;
     ok = CloseHandle(h) != 0 && ok;
@@ -93,12 +92,11 @@ bool cfgSaveCommit(CfgSave &save) {
     return true;
 }
 
-void cfgSaveAbort(CfgSave &save) {
+void PlatformCfgSaveAbort(CfgSave &save) {
     if (save.file) CloseHandle(static_cast<HANDLE>(save.file));
     save.file = nullptr;
     if (save.temp.Length()) DeleteFileA(save.temp);
     save.temp = "";
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -5,8 +5,7 @@
 
 #include "cfg/cfg_os.h"
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 // When set, called before every block the writer hands to the file; returning false makes
 // that write fail as a full disk would.
@@ -15,5 +14,4 @@ extern bool (*cfgWriteHook)(const char *data, size_t n);
 // Writes one block of a save through the hook and the platform.
 bool cfgWriteBlock(CfgSave &save, const char *data, size_t n);
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -20,12 +20,13 @@ bool osGetEnv(const char *name, cQV_String &value) {
 
 bool osSetEnv(const char *name, const char *value) {
     if (!name || !name[0]) return false;
-    return detail::ioSetEnv(name, value ? value : "");
+    return detail::PlatformSetEnv(name, value ? value : "");
 }
 
 cQV_String osGetTemp() {
     cQV_String dir;
-    if (!detail::ioTempDir(dir) || dir.Length() == 0) return cQV_String(detail::ioTempFallback());
+    if (!detail::PlatformGetTempDir(dir) || dir.Length() == 0)
+        return cQV_String(detail::PlatformTempDirFallback());
     osEnsureTrailingSlash(dir);
     return dir;
 }
@@ -89,9 +90,10 @@ const int kNoKey = -2;
 // ended. The terminal is in single-key mode only for the look, so an interrupted program
 // does not leave it that way.
 int takeWaitingKey() {
-    void *console = detail::ioConsoleOpen();
-    int key = detail::ioConsoleKeyReady(console) ? detail::ioConsoleReadKey(console) : kNoKey;
-    detail::ioConsoleClose(console);
+    void *console = detail::PlatformConsoleOpen();
+    int key =
+        detail::PlatformConsoleKeyReady(console) ? detail::PlatformConsoleReadKey(console) : kNoKey;
+    detail::PlatformConsoleClose(console);
     return key;
 }
 

@@ -1,6 +1,7 @@
 // Raw file access through handles, line reading, directory search, file times and
 // whole-file text reading. The system calls sit behind io_os.h.
 #include "qv_file.h"
+#include "error_codes.h"
 
 #include <cstring>
 #include <new>
@@ -49,36 +50,36 @@ cQV_FolderInfo::~cQV_FolderInfo() {}
 
 void *osFileOpen(const char *name, int mode, int share) {
     if (!name) return kInvalid;
-    return detail::ioFileOpen(name, mode, share);
+    return detail::PlatformFileOpen(name, mode, share);
 }
 
 bool osFileClose(void *&handle) {
     if (handle == kInvalid) return false;
-    detail::ioFileClose(handle);
+    detail::PlatformFileClose(handle);
     handle = kInvalid;
     return true;
 }
 
 bool osFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
     if (handle == kInvalid) return false;
-    return detail::ioFileRead(handle, buffer, count, read);
+    return detail::PlatformFileRead(handle, buffer, count, read);
 }
 
 bool osFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
                  unsigned int &written) {
     if (handle == kInvalid) return false;
-    return detail::ioFileWrite(handle, buffer, count, written);
+    return detail::PlatformFileWrite(handle, buffer, count, written);
 }
 
 bool osFlushFileBuffers(void *handle) {
     if (handle == kInvalid) return false;
-    return detail::ioFileFlush(handle);
+    return detail::PlatformFileFlush(handle);
 }
 
 long long osFileSeek(void *handle, long long offset, eQV_FileSeek origin) {
     if (handle == kInvalid) return -1;
     int o = origin == eFileSeekEnd ? 1 : origin == eFileSeekCurrent ? 2 : 0;
-    return detail::ioFileSeek(handle, offset, o);
+    return detail::PlatformFileSeek(handle, offset, o);
 }
 
 long long osFileTell(void *handle) {
@@ -178,11 +179,11 @@ bool osFileReadLine(void *handle, cQV_String &line, unsigned int maxLen) {
 }
 
 bool osFileIsExist(const char *path) {
-    return path && detail::ioEntryNoFollow(path) != detail::IoEntry::Missing;
+    return path && detail::PlatformEntryNoFollow(path) != detail::IoEntry::Missing;
 }
 
 bool osIsDirectory(const char *path) {
-    return path && detail::ioEntryFollow(path) == detail::IoEntry::Directory;
+    return path && detail::PlatformEntryFollow(path) == detail::IoEntry::Directory;
 }
 
 // ---- Directory search ----------------------------------------------------------
@@ -191,16 +192,16 @@ void *osFileFindFirst(const char *dir, const char *pattern, cQV_String &name) {
     cQV_String search(dir);
     osEnsureTrailingSlash(search);
     search += pattern;
-    return detail::ioFindFirst(search, name);
+    return detail::PlatformFindFirst(search, name);
 }
 
 bool osFileFindNext(void *search, cQV_String &name) {
-    return search && detail::ioFindNext(search, name);
+    return search && detail::PlatformFindNext(search, name);
 }
 
 void osFileFindEnd(void *&search) {
     if (search) {
-        detail::ioFindClose(search);
+        detail::PlatformFindClose(search);
         search = nullptr;
     }
 }
@@ -211,15 +212,15 @@ namespace {
 
 // The create step of osCreateDirectory.
 bool createOne(cQV_Error *error, const char *path) {
-    bool made = detail::ioCreateDir(path);
+    bool made = detail::PlatformCreateDirectory(path);
     int code = osGetSysError();
     // Another creator (thread or process) may have made it since it was looked for.
     if (made || osIsDirectory(path)) {
         if (error) error->Reset();
         return true;
     }
-    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s. %s",
-                                path, (const char *)osGetSysErrorStr(code));
+    return QV_FAIL(error, detail::kErrFile, "Failed to create directory %s. %s", path,
+                   (const char *)osGetSysErrorStr(code));
 }
 
 // Appends one "dir [%s] %s\n" or "file [%s] %s\n" line with the system's reason.
@@ -235,8 +236,7 @@ bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
     if (!path) path = "";
     if (osIsDirectory(path)) return true;
     if (!path[0])
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                    "Directory with empty name can not be created");
+        return QV_FAIL(error, detail::kErrFile, "Directory with empty name can not be created");
     if (createOne(error, path)) return true;
     if (!recursive) return false;
 
@@ -246,17 +246,15 @@ bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
         --i;
     while (i >= 0 && path[i] != '\\' && path[i] != '/')
         --i;
-    if (i < 0)
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to create directory %s",
-                                    path);
+    if (i < 0) return QV_FAIL(error, detail::kErrFile, "Failed to create directory %s", path);
     // A separator at the start is the root: it is the parent (cutting it off would
     // leave an empty name and hide why the top folder could not be made).
     const int parentLen = i > 0 ? i : 1;
     cQV_String parent;
     char *p = parent.GetBuffer(static_cast<unsigned>(parentLen) + 1);
     if (!p)
-        return cQV_Error::SetFormat(error, 7, kModule, __LINE__,
-                                    "Failed to allocate memory. Requested size:%d", parentLen + 1);
+        return QV_FAIL(error, detail::kErrMemory, "Failed to allocate memory. Requested size:%d",
+                       parentLen + 1);
     memcpy(p, path, static_cast<size_t>(parentLen));
     p[parentLen] = 0;
     if (!osCreateDirectory(error, parent, true)) return false;
@@ -265,10 +263,10 @@ bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
 
 bool osDeleteFile(cQV_Error *error, const char *path) {
     if (!path) path = "";
-    if (detail::ioDeleteFile(path)) return true;
+    if (detail::PlatformDeleteFile(path)) return true;
     int code = osGetSysError();
-    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to delete file [%s]. %s", path,
-                                (const char *)osGetSysErrorStr(code));
+    return QV_FAIL(error, detail::kErrFile, "Failed to delete file [%s]. %s", path,
+                   (const char *)osGetSysErrorStr(code));
 }
 
 bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
@@ -282,14 +280,14 @@ bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
     for (int n = static_cast<int>(bare.Length());
          n > 0 && (bare[n - 1] == '\\' || bare[n - 1] == '/'); --n)
         bare[n - 1] = 0;
-    if (bare.Length() && detail::ioEntryNoFollow(bare) == detail::IoEntry::Link &&
+    if (bare.Length() && detail::PlatformEntryNoFollow(bare) == detail::IoEntry::Link &&
         osIsDirectory(bare)) {
         bool dirLink = false;
-        if (detail::ioRemoveLink(bare, dirLink)) return true;
+        if (detail::PlatformRemoveLink(bare, dirLink)) return true;
         int code = osGetSysError();
         cQV_String msg;
         appendFailure(msg, dirLink ? "dir" : "file", bare, code);
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
+        return QV_FAIL(error, detail::kErrFile, "%s", (const char *)msg);
     }
 
     cQV_String dir(path);
@@ -299,8 +297,8 @@ bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
     cQV_String msg;
     bool result = true;
     cQV_String name;
-    void *search = detail::ioFindFirst(dir + "*", name);
-    for (bool more = search != nullptr; more; more = detail::ioFindNext(search, name)) {
+    void *search = detail::PlatformFindFirst(dir + "*", name);
+    for (bool more = search != nullptr; more; more = detail::PlatformFindNext(search, name)) {
         if (name == "." || name == "..") continue;
         cQV_String entry = dir + name;
         // A POSIX name may hold a backslash, which every path argument takes as a
@@ -313,10 +311,10 @@ bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
         }
         // Entries are looked at without following links: a link is removed as a
         // link and what it points to is never entered.
-        switch (detail::ioEntryNoFollow(entry)) {
+        switch (detail::PlatformEntryNoFollow(entry)) {
         case detail::IoEntry::Link: {
             bool dirLink = false;
-            if (!detail::ioRemoveLink(entry, dirLink)) {
+            if (!detail::PlatformRemoveLink(entry, dirLink)) {
                 appendFailure(msg, dirLink ? "dir" : "file", entry, osGetSysError());
                 result = false;
             }
@@ -330,49 +328,47 @@ bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive) {
                     msg += sub.text;
                     result = false;
                 }
-            } else if (!detail::ioRemoveDir(entry)) {
+            } else if (!detail::PlatformRemoveDirectory(entry)) {
                 appendFailure(msg, "dir", entry, osGetSysError());
                 result = false;
             }
             break;
         default:
-            if (!detail::ioDeleteFile(entry)) {
+            if (!detail::PlatformDeleteFile(entry)) {
                 appendFailure(msg, "file", entry, osGetSysError());
                 result = false;
             }
             break;
         }
     }
-    if (search) detail::ioFindClose(search);
+    if (search) detail::PlatformFindClose(search);
 
-    if (!result) return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
-    if (detail::ioRemoveDir(dir)) return true;
+    if (!result) return QV_FAIL(error, detail::kErrFile, "%s", (const char *)msg);
+    if (detail::PlatformRemoveDirectory(dir)) return true;
     appendFailure(msg, "dir", dir, osGetSysError());
-    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "%s", (const char *)msg);
+    return QV_FAIL(error, detail::kErrFile, "%s", (const char *)msg);
 }
 
 bool osGetFileTime(cQV_Error *error, const char *path, unsigned int &time) {
     if (!path) path = "";
-    if (detail::ioGetMTime(path, time)) return true;
-    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "File not found:%s", path);
+    if (detail::PlatformGetFileTime(path, time)) return true;
+    return QV_FAIL(error, detail::kErrFile, "File not found:%s", path);
 }
 
 bool osSetFileTime(cQV_Error *error, const char *path, unsigned int time) {
     if (!path) path = "";
-    if (detail::ioSetTimes(path, time)) return true;
-    return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "File not found:%s", path);
+    if (detail::PlatformSetFileTime(path, time)) return true;
+    return QV_FAIL(error, detail::kErrFile, "File not found:%s", path);
 }
 
 bool osReadFileTxt(cQV_Error *error, const char *path, cQV_String &text, unsigned int maxSize) {
     if (!path) path = "";
     void *file = osFileOpen(path, 1, 0);
-    if (file == kInvalid)
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to open file [%s]", path);
+    if (file == kInvalid) return QV_FAIL(error, detail::kErrFile, "Failed to open file [%s]", path);
     long long size = osFileSize(file);
     if (size < 0) {
         osFileClose(file);
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__, "Failed to get size of file [%s]",
-                                    path);
+        return QV_FAIL(error, detail::kErrFile, "Failed to get size of file [%s]", path);
     }
     unsigned n =
         static_cast<unsigned long long>(size) < maxSize ? static_cast<unsigned>(size) : maxSize;
@@ -380,15 +376,14 @@ bool osReadFileTxt(cQV_Error *error, const char *path, cQV_String &text, unsigne
     char *buf = n + 1 > n ? result.GetBuffer(n + 1) : nullptr;
     if (!buf) {
         osFileClose(file);
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                    "Failed to alloc %d bytes of memory", static_cast<int>(n + 1));
+        return QV_FAIL(error, detail::kErrFile, "Failed to alloc %d bytes of memory",
+                       static_cast<int>(n + 1));
     }
     unsigned got = 0;
     if (n && (!osFileRead(file, reinterpret_cast<unsigned char *>(buf), n, got) || got < n)) {
         osFileClose(file);
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                    "Failed to read %d bytes from file [%s]", static_cast<int>(n),
-                                    path);
+        return QV_FAIL(error, detail::kErrFile, "Failed to read %d bytes from file [%s]",
+                       static_cast<int>(n), path);
     }
     buf[n] = 0;
     osFileClose(file);

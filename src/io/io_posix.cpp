@@ -15,8 +15,7 @@
 #include <unistd.h>
 #include <new>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 const char kIoDirSep = '/';
 const int kIoBadNameError = EINVAL;
@@ -61,7 +60,7 @@ IoEntry kindOf(const struct stat &st) {
 
 // ---- File handles ----
 
-void *ioFileOpen(const char *name, int mode, int /*share: POSIX has no share modes*/) {
+void *PlatformFileOpen(const char *name, int mode, int /*share: POSIX has no share modes*/) {
     int flags = O_CLOEXEC;
     if ((mode & 3) == 3)
         flags |= O_RDWR;
@@ -85,11 +84,11 @@ void *ioFileOpen(const char *name, int mode, int /*share: POSIX has no share mod
     return reinterpret_cast<void *>(static_cast<intptr_t>(fd));
 }
 
-void ioFileClose(void *handle) {
+void PlatformFileClose(void *handle) {
     close(fdOf(handle));
 }
 
-bool ioFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
+bool PlatformFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
     ssize_t n;
     do {
         n = ::read(fdOf(handle), buffer, count);
@@ -99,8 +98,8 @@ bool ioFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigne
     return true;
 }
 
-bool ioFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
-                 unsigned int &written) {
+bool PlatformFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
+                       unsigned int &written) {
     // A file write may be cut short (signal, quota); the rest is written on.
     written = 0;
     while (written < count) {
@@ -115,11 +114,11 @@ bool ioFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
     return true;
 }
 
-bool ioFileFlush(void *handle) {
+bool PlatformFileFlush(void *handle) {
     return fsync(fdOf(handle)) == 0;
 }
 
-long long ioFileSeek(void *handle, long long offset, int origin) {
+long long PlatformFileSeek(void *handle, long long offset, int origin) {
     int whence = origin == 1 ? SEEK_END : origin == 2 ? SEEK_CUR : SEEK_SET;
     off_t pos = lseek(fdOf(handle), static_cast<off_t>(offset), whence);
     return pos < 0 ? -1 : static_cast<long long>(pos);
@@ -127,29 +126,29 @@ long long ioFileSeek(void *handle, long long offset, int origin) {
 
 // ---- Entries ----
 
-IoEntry ioEntryFollow(const char *path) {
+IoEntry PlatformEntryFollow(const char *path) {
     struct stat st;
     if (stat(NativePath(path), &st) != 0) return IoEntry::Missing;
     return kindOf(st);
 }
 
-IoEntry ioEntryNoFollow(const char *path) {
+IoEntry PlatformEntryNoFollow(const char *path) {
     struct stat st;
     if (lstat(NativePath(path), &st) != 0) return IoEntry::Missing;
     return kindOf(st);
 }
 
-bool ioCreateDir(const char *path) {
+bool PlatformCreateDirectory(const char *path) {
     return mkdir(NativePath(path), 0777) == 0;
 }
-bool ioRemoveDir(const char *path) {
+bool PlatformRemoveDirectory(const char *path) {
     return rmdir(NativePath(path)) == 0;
 }
-bool ioDeleteFile(const char *path) {
+bool PlatformDeleteFile(const char *path) {
     return unlink(NativePath(path)) == 0;
 }
 
-bool ioRemoveLink(const char *path, bool &dirLink) {
+bool PlatformRemoveLink(const char *path, bool &dirLink) {
     dirLink = false;
     return unlink(NativePath(path)) == 0; // removes the link itself, never its target
 }
@@ -210,7 +209,7 @@ bool nextName(Search &s, cQV_String &name) {
 
 } // namespace
 
-void *ioFindFirst(const char *search, cQV_String &name) {
+void *PlatformFindFirst(const char *search, cQV_String &name) {
     const char *sep = nullptr;
     for (const char *p = search; *p; ++p)
         if (*p == '/' || *p == '\\') sep = p;
@@ -246,7 +245,7 @@ void *ioFindFirst(const char *search, cQV_String &name) {
     }
     cQV_String first;
     if (!nextName(*s, first)) {
-        ioFindClose(s);
+        PlatformFindClose(s);
         errno = ENOENT;
         return nullptr;
     }
@@ -254,11 +253,11 @@ void *ioFindFirst(const char *search, cQV_String &name) {
     return s;
 }
 
-bool ioFindNext(void *search, cQV_String &name) {
+bool PlatformFindNext(void *search, cQV_String &name) {
     return nextName(*static_cast<Search *>(search), name);
 }
 
-void ioFindClose(void *search) {
+void PlatformFindClose(void *search) {
     Search *s = static_cast<Search *>(search);
     closedir(s->dir);
     delete[] s->pattern;
@@ -267,14 +266,14 @@ void ioFindClose(void *search) {
 
 // ---- File times ----
 
-bool ioGetMTime(const char *path, unsigned int &time) {
+bool PlatformGetFileTime(const char *path, unsigned int &time) {
     struct stat st;
     if (stat(NativePath(path), &st) != 0) return false;
     time = static_cast<unsigned int>(st.st_mtime);
     return true;
 }
 
-bool ioSetTimes(const char *path, unsigned int time) {
+bool PlatformSetFileTime(const char *path, unsigned int time) {
     struct timespec ts[2];
     ts[0].tv_sec = static_cast<time_t>(time);
     ts[0].tv_nsec = 0;
@@ -284,31 +283,31 @@ bool ioSetTimes(const char *path, unsigned int time) {
 
 // ---- Environment and folders ----
 
-bool ioSetEnv(const char *name, const char *value) {
+bool PlatformSetEnv(const char *name, const char *value) {
     return setenv(name, value, 1) == 0;
 }
 
-bool ioTempDir(cQV_String &dir) {
+bool PlatformGetTempDir(cQV_String &dir) {
     const char *t = getenv("TMPDIR");
     dir = (t && t[0]) ? t : "/tmp/";
     return true;
 }
 
-const char *ioTempFallback() {
+const char *PlatformTempDirFallback() {
     return "/tmp/";
 }
 
 // ---- Drive mapping: POSIX has no drive letters and no mapped network drives ----
 
-bool ioDriveSubstitute(const char *, cQV_String &) {
+bool PlatformDriveSubstitute(const char *, cQV_String &) {
     return false;
 }
 
-cQV_String ioFullPath(const char *path) {
+cQV_String PlatformFullPath(const char *path) {
     return cQV_String(path);
 }
 
-int ioUniversalName(const char *, cQV_String &) {
+int PlatformUniversalName(const char *, cQV_String &) {
     return 2250; // not a network connection
 }
 
@@ -325,7 +324,7 @@ struct Console {
 
 } // namespace
 
-void *ioConsoleOpen() {
+void *PlatformConsoleOpen() {
     Console *c = new (std::nothrow) Console();
     if (!c) return nullptr;
     c->terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &c->saved) == 0;
@@ -349,7 +348,7 @@ void *ioConsoleOpen() {
     return c;
 }
 
-bool ioConsoleKeyReady(void *console) {
+bool PlatformConsoleKeyReady(void *console) {
     if (!console || static_cast<Console *>(console)->background) return false;
     struct pollfd p;
     p.fd = STDIN_FILENO;
@@ -363,7 +362,7 @@ bool ioConsoleKeyReady(void *console) {
     return r > 0 && (p.revents & (POLLIN | POLLHUP));
 }
 
-int ioConsoleReadKey(void *console) {
+int PlatformConsoleReadKey(void *console) {
     if (!console) return -1;
     unsigned char key;
     ssize_t n;
@@ -379,12 +378,11 @@ int ioConsoleReadKey(void *console) {
     return key;
 }
 
-void ioConsoleClose(void *console) {
+void PlatformConsoleClose(void *console) {
     Console *c = static_cast<Console *>(console);
     if (!c) return;
     if (c->terminal) tcsetattr(STDIN_FILENO, TCSANOW, &c->saved);
     delete c;
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -13,15 +13,14 @@
 #include <sys/stat.h>
 #include <sys/utime.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 const char kIoDirSep = '\\';
 const int kIoBadNameError = ERROR_INVALID_NAME;
 
 // ---- File handles ----
 
-void *ioFileOpen(const char *name, int mode, int share) {
+void *PlatformFileOpen(const char *name, int mode, int share) {
     DWORD access = 0;
     if (mode & 1) access |= GENERIC_READ;
     if (mode & 2) access |= GENERIC_WRITE;
@@ -35,30 +34,30 @@ void *ioFileOpen(const char *name, int mode, int share) {
     return h;
 }
 
-void ioFileClose(void *handle) {
+void PlatformFileClose(void *handle) {
     CloseHandle(handle);
 }
 
-bool ioFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
+bool PlatformFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read) {
     DWORD n = 0;
     if (!ReadFile(handle, buffer, count, &n, nullptr)) return false;
     read = n;
     return true;
 }
 
-bool ioFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
-                 unsigned int &written) {
+bool PlatformFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
+                       unsigned int &written) {
     DWORD n = 0;
     BOOL ok = WriteFile(handle, buffer, count, &n, nullptr);
     written = n;
     return ok != FALSE;
 }
 
-bool ioFileFlush(void *handle) {
+bool PlatformFileFlush(void *handle) {
     return FlushFileBuffers(handle) != FALSE;
 }
 
-long long ioFileSeek(void *handle, long long offset, int origin) {
+long long PlatformFileSeek(void *handle, long long offset, int origin) {
     LARGE_INTEGER move, pos;
     move.QuadPart = offset;
     DWORD method = origin == 1 ? FILE_END : origin == 2 ? FILE_CURRENT : FILE_BEGIN;
@@ -84,30 +83,30 @@ bool isLinkTag(const char *path) {
 
 } // namespace
 
-IoEntry ioEntryFollow(const char *path) {
+IoEntry PlatformEntryFollow(const char *path) {
     DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) return IoEntry::Missing;
     return (a & FILE_ATTRIBUTE_DIRECTORY) ? IoEntry::Directory : IoEntry::File;
 }
 
-IoEntry ioEntryNoFollow(const char *path) {
+IoEntry PlatformEntryNoFollow(const char *path) {
     DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) return IoEntry::Missing;
     if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(path)) return IoEntry::Link;
     return (a & FILE_ATTRIBUTE_DIRECTORY) ? IoEntry::Directory : IoEntry::File;
 }
 
-bool ioCreateDir(const char *path) {
+bool PlatformCreateDirectory(const char *path) {
     return CreateDirectoryA(path, nullptr) != FALSE;
 }
-bool ioRemoveDir(const char *path) {
+bool PlatformRemoveDirectory(const char *path) {
     return RemoveDirectoryA(path) != FALSE;
 }
-bool ioDeleteFile(const char *path) {
+bool PlatformDeleteFile(const char *path) {
     return DeleteFileA(path) != FALSE;
 }
 
-bool ioRemoveLink(const char *path, bool &dirLink) {
+bool PlatformRemoveLink(const char *path, bool &dirLink) {
     // A directory link or junction goes with RemoveDirectoryA, which removes the
     // link and leaves its target alone; a file link with DeleteFileA.
     DWORD a = GetFileAttributesA(path);
@@ -117,7 +116,7 @@ bool ioRemoveLink(const char *path, bool &dirLink) {
 
 // ---- Directory search ----
 
-void *ioFindFirst(const char *search, cQV_String &name) {
+void *PlatformFindFirst(const char *search, cQV_String &name) {
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(search, &data);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
@@ -125,14 +124,14 @@ void *ioFindFirst(const char *search, cQV_String &name) {
     return h;
 }
 
-bool ioFindNext(void *search, cQV_String &name) {
+bool PlatformFindNext(void *search, cQV_String &name) {
     WIN32_FIND_DATAA data;
     if (!FindNextFileA(search, &data)) return false;
     name = data.cFileName;
     return true;
 }
 
-void ioFindClose(void *search) {
+void PlatformFindClose(void *search) {
     FindClose(search);
 }
 
@@ -140,14 +139,14 @@ void ioFindClose(void *search) {
 // The runtime's 64-bit calls carry the same whole seconds as its 32-bit ones and
 // reach past 2038 for the unsigned value.
 
-bool ioGetMTime(const char *path, unsigned int &time) {
+bool PlatformGetFileTime(const char *path, unsigned int &time) {
     struct _stat64 st;
     if (_stat64(path, &st) != 0) return false;
     time = static_cast<unsigned int>(st.st_mtime);
     return true;
 }
 
-bool ioSetTimes(const char *path, unsigned int time) {
+bool PlatformSetFileTime(const char *path, unsigned int time) {
     struct __utimbuf64 t;
     t.actime = static_cast<__time64_t>(time);
     t.modtime = t.actime;
@@ -156,14 +155,14 @@ bool ioSetTimes(const char *path, unsigned int time) {
 
 // ---- Environment and folders ----
 
-bool ioSetEnv(const char *name, const char *value) {
+bool PlatformSetEnv(const char *name, const char *value) {
     cQV_String text(name);
     text += "=";
     text += value;
     return _putenv(text) == 0;
 }
 
-bool ioTempDir(cQV_String &dir) {
+bool PlatformGetTempDir(cQV_String &dir) {
     DWORD n = GetTempPathA(0, nullptr);
     if (n == 0) return false;
     cQV_String result;
@@ -176,13 +175,13 @@ bool ioTempDir(cQV_String &dir) {
     return true;
 }
 
-const char *ioTempFallback() {
+const char *PlatformTempDirFallback() {
     return "C:\\";
 }
 
 // ---- Drive mapping ----
 
-bool ioDriveSubstitute(const char *drive, cQV_String &target) {
+bool PlatformDriveSubstitute(const char *drive, cQV_String &target) {
     char buf[128];
     buf[0] = 0;
     QueryDosDeviceA(drive, buf, sizeof buf); // an unknown device leaves the text empty
@@ -191,7 +190,7 @@ bool ioDriveSubstitute(const char *drive, cQV_String &target) {
     return true;
 }
 
-cQV_String ioFullPath(const char *path) {
+cQV_String PlatformFullPath(const char *path) {
     char small[256];
     small[0] = 0;
     DWORD n = GetFullPathNameA(path, sizeof small, small, nullptr);
@@ -207,7 +206,7 @@ cQV_String ioFullPath(const char *path) {
     return result;
 }
 
-int ioUniversalName(const char *fullPath, cQV_String &universal) {
+int PlatformUniversalName(const char *fullPath, cQV_String &universal) {
     DWORD size = 256;
     char small[256];
     char *buf = small;
@@ -230,21 +229,20 @@ int ioUniversalName(const char *fullPath, cQV_String &universal) {
 
 // ---- Console ----
 
-void *ioConsoleOpen() {
+void *PlatformConsoleOpen() {
     static int session;
     return &session; // the runtime's console calls need no preparation
 }
 
-bool ioConsoleKeyReady(void *) {
+bool PlatformConsoleKeyReady(void *) {
     return _kbhit() != 0;
 }
 
-int ioConsoleReadKey(void *) {
+int PlatformConsoleReadKey(void *) {
     int c = _getche();
     return c == EOF ? -1 : (c & 0xFF);
 }
 
-void ioConsoleClose(void *) {}
+void PlatformConsoleClose(void *) {}
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -1,6 +1,7 @@
 // Path text functions. Pure text work, the same on every platform except for the
 // separator written (kIoDirSep).
 #include "qv_path.h"
+#include "error_codes.h"
 
 #include <cstring>
 
@@ -153,7 +154,7 @@ void osMakeLocalPath(cQV_String &path) {
     if (!text[0] || text[1] != ':') return;
     const char device[3] = {text[0], ':', 0};
     cQV_String target;
-    if (!detail::ioDriveSubstitute(device, target)) return;
+    if (!detail::PlatformDriveSubstitute(device, target)) return;
     // A substitution's target reads "\??\D:\folder"; other devices stay as they are.
     if (strncmp(target, "\\??\\", 4) != 0) return;
     const char *drive = (const char *)target + 4;
@@ -167,39 +168,39 @@ bool osConvertToUnc(cQV_Error *error, const char *path, cQV_String &server, cQV_
     if (!path) path = "";
     if (osIsUncPath(path)) {
         if (path[0] != '\\' || path[1] != '\\')
-            return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                        "Failed to convert [%s] to UNC path: Invalid path", path);
+            return QV_FAIL(error, detail::kErrFile,
+                           "Failed to convert [%s] to UNC path: Invalid path", path);
         return splitServer(path + 2, server, share);
     }
 
-    cQV_String fullPath = detail::ioFullPath(path);
+    cQV_String fullPath = detail::PlatformFullPath(path);
     cQV_String universal;
-    switch (detail::ioUniversalName(fullPath, universal)) {
+    switch (detail::PlatformUniversalName(fullPath, universal)) {
     case 0: {
         const char *name = universal;
         if (name[0] == '\\' && name[1] == '\\') return splitServer(name + 2, server, share);
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                    "Failed to convert [%s] to UNC path: Invalid data received "
-                                    "from WNetGetUniversalName:%s",
-                                    path, name);
+        return QV_FAIL(error, detail::kErrFile,
+                       "Failed to convert [%s] to UNC path: Invalid data received "
+                       "from WNetGetUniversalName:%s",
+                       path, name);
     }
     case 1200:
-        return cQV_Error::SetFormat(
-            error, 3, kModule, __LINE__,
+        return QV_FAIL(
+            error, detail::kErrFile,
             "Failed to convert [%s] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)",
             (const char *)fullPath);
     case 1201:
-        return cQV_Error::SetFormat(
-            error, 3, kModule, __LINE__,
+        return QV_FAIL(
+            error, detail::kErrFile,
             "Failed to convert [%s] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current "
             "connection to the remote device, but there is a remembered (persistent) connection "
             "to it.)",
             (const char *)fullPath);
     case 50:
-        return cQV_Error::SetFormat(error, 3, kModule, __LINE__,
-                                    "Failed to convert [%s] to UNC path: ERROR_NOT_SUPPORTED "
-                                    "(Network provider does not support UNC names)",
-                                    (const char *)fullPath);
+        return QV_FAIL(error, detail::kErrFile,
+                       "Failed to convert [%s] to UNC path: ERROR_NOT_SUPPORTED "
+                       "(Network provider does not support UNC names)",
+                       (const char *)fullPath);
     default:
         // Not a network path (a local drive, no network): false, nothing to report.
         return false;

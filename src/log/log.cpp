@@ -1,5 +1,6 @@
 // Log files: record layout, level filter, size limit and the serialised writers.
 #include "qv_log.h"
+#include "error_codes.h"
 
 #include <cstdio>
 #include <new>
@@ -23,8 +24,8 @@ const char kModule[] = "oslog";
 // alone would let a log that is reopened on a long file grow past its limit. -1 when the stream
 // has neither (a pipe or a terminal).
 long long StreamSize(std::FILE *stream) {
-    const long long length = detail::OsFileLength(stream);
-    const long long position = detail::OsStreamPosition(stream);
+    const long long length = detail::PlatformStreamFileLength(stream);
+    const long long position = detail::PlatformStreamPosition(stream);
     return position > length ? position : length;
 }
 
@@ -72,7 +73,7 @@ cQV_Log::cQV_Log(void *stream) : _stream(static_cast<std::FILE *>(stream)) {
 
 cQV_Log::cQV_Log(const char *fileName) : _fileName(fileName) {
     osCreateCriticalSection(nullptr, _section);
-    if (_fileName.Length() > 0) _stream = detail::OsOpenLogFile(_fileName);
+    if (_fileName.Length() > 0) _stream = detail::PlatformOpenLogFile(_fileName);
 }
 
 cQV_Log::~cQV_Log() {
@@ -83,16 +84,16 @@ cQV_Log::~cQV_Log() {
 cQV_Log *cQV_Log::Create(cQV_Error *error, void *stream) {
     cQV_Log *log = new (std::nothrow) cQV_Log(stream);
     if (!log)
-        cQV_Error::SetFormat(error, 7, kModule, __LINE__, "Failed to allocate %d bytes",
-                             static_cast<int>(sizeof(cQV_Log)));
+        QV_FAIL(error, detail::kErrMemory, "Failed to allocate %d bytes",
+                static_cast<int>(sizeof(cQV_Log)));
     return log;
 }
 
 cQV_Log *cQV_Log::Create(cQV_Error *error, const char *fileName) {
     cQV_Log *log = new (std::nothrow) cQV_Log(fileName);
     if (!log)
-        cQV_Error::SetFormat(error, 7, kModule, __LINE__, "Failed to allocate %d bytes",
-                             static_cast<int>(sizeof(cQV_Log)));
+        QV_FAIL(error, detail::kErrMemory, "Failed to allocate %d bytes",
+                static_cast<int>(sizeof(cQV_Log)));
     return log;
 }
 

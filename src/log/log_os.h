@@ -3,18 +3,16 @@
 
 #include <cstdio>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 // Opens name for appending (created when missing) so that child processes do not inherit it.
 // Null when it cannot be opened.
-std::FILE *OsOpenLogFile(const char *name);
+std::FILE *PlatformOpenLogFile(const char *name);
 
 // The length of the regular file behind stream, or -1 (a pipe or a terminal).
-long long OsFileLength(std::FILE *stream);
+long long PlatformStreamFileLength(std::FILE *stream);
 
 // The stream's position, or -1 when it has none.
-long long OsStreamPosition(std::FILE *stream);
+long long PlatformStreamPosition(std::FILE *stream);
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -3,24 +3,22 @@
 
 #include <sys/stat.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
-std::FILE *OsOpenLogFile(const char *name) {
+std::FILE *PlatformOpenLogFile(const char *name) {
     // "e": O_CLOEXEC, set atomically with the open so that a child started by another thread
     // at the same moment cannot inherit the descriptor either.
     return std::fopen(name, "a+e");
 }
 
-long long OsFileLength(std::FILE *stream) {
+long long PlatformStreamFileLength(std::FILE *stream) {
     struct stat st;
     if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) return st.st_size;
     return -1;
 }
 
-long long OsStreamPosition(std::FILE *stream) {
+long long PlatformStreamPosition(std::FILE *stream) {
     return ftello(stream);
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -1,20 +1,22 @@
 // Critical sections: the library allocates and owns the platform's recursive lock object.
-// Entering and leaving are in the platform files, one call away from the system's lock.
 #include "qv_event.h"
 
-#include "qv_error.h"
+#include "error_codes.h"
 #include "sync_os.h"
 
 #include <new>
 
 namespace Quorvel {
 
+namespace {
+const char kModule[] = "osmutex";
+} // namespace
+
 bool osCreateCriticalSection(cQV_Error *err, void *&section) {
     void *created = ::operator new(detail::kCriticalSectionSize, std::nothrow);
     if (!created) {
-        return cQV_Error::SetFormat(err, 7, "osmutex", __LINE__,
-                                    "Failed to allocate memory. Requested size:%d",
-                                    static_cast<int>(detail::kCriticalSectionSize));
+        return QV_FAIL(err, detail::kErrMemory, "Failed to allocate memory. Requested size:%d",
+                       static_cast<int>(detail::kCriticalSectionSize));
     }
     detail::PlatformInitCriticalSection(created);
     section = created;
@@ -26,6 +28,14 @@ void osDestroyCriticalSection(void *&section) {
     detail::PlatformDeleteCriticalSection(section);
     ::operator delete(section);
     section = nullptr;
+}
+
+void osEnterCriticalSection(void *&section) {
+    if (section) detail::PlatformEnterCriticalSection(section);
+}
+
+void osLeaveCriticalSection(void *&section) {
+    if (section) detail::PlatformLeaveCriticalSection(section);
 }
 
 } // namespace Quorvel

@@ -92,13 +92,4 @@ void PlatformLeaveCriticalSection(void *section) {
 }
 
 } // namespace detail
-
-void osEnterCriticalSection(void *&section) {
-    if (section) Enter(static_cast<tCriticalSection *>(section));
-}
-
-void osLeaveCriticalSection(void *&section) {
-    if (section) Leave(static_cast<tCriticalSection *>(section));
-}
-
 } // namespace Quorvel

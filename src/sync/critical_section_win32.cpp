@@ -5,8 +5,7 @@
 
 #include <windows.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 const std::size_t kCriticalSectionSize = sizeof(CRITICAL_SECTION);
 
@@ -26,14 +25,4 @@ void PlatformLeaveCriticalSection(void *section) {
     LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(section));
 }
 
-} // namespace detail
-
-void osEnterCriticalSection(void *&section) {
-    if (section) EnterCriticalSection(static_cast<CRITICAL_SECTION *>(section));
-}
-
-void osLeaveCriticalSection(void *&section) {
-    if (section) LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(section));
-}
-
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -1,12 +1,17 @@
 // Events: creation with its failure report, the wait's argument checks and the two shared
 // events made at load.
 #include "qv_event.h"
+#include "error_codes.h"
 
 #include "qv_error.h"
 #include "sync_os.h"
 #include "library.h"
 
 namespace Quorvel {
+
+namespace {
+const char kModule[] = "osevent";
+} // namespace
 
 namespace {
 
@@ -19,9 +24,8 @@ bool osCreateEvent(cQV_Error *err, bool signalled, void *&event) {
     event = detail::PlatformCreateEvent(signalled);
     if (!event) {
         // The message text is part of the interface, including its "WSAGetLastError()" label.
-        return cQV_Error::SetFormat(err, 1, "osevent", __LINE__,
-                                    "Failed to create event. WSAGetLastError()=%d",
-                                    osGetSysError());
+        return QV_FAIL(err, detail::kErrSystem, "Failed to create event. WSAGetLastError()=%d",
+                       osGetSysError());
     }
     return true;
 }

@@ -10,8 +10,7 @@
 #include <new>
 #include <pthread.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 namespace {
 
@@ -217,5 +216,4 @@ int PlatformWaitForEvents(int count, void **events, unsigned timeout) {
     return index < count ? index : -1;
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

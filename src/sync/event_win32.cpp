@@ -3,8 +3,7 @@
 
 #include <windows.h>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 void *PlatformCreateEvent(bool signalled) {
     return CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr);
@@ -29,5 +28,4 @@ int PlatformWaitForEvents(int count, void **events, unsigned timeout) {
     return rc < static_cast<DWORD>(count) ? static_cast<int>(rc) : -1;
 }
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

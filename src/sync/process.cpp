@@ -1,6 +1,7 @@
 // Process functions: command-line composition, validation and messages. The calls into the system
 // live in process_posix.cpp and process_win32.cpp.
 #include "qv_process.h"
+#include "error_codes.h"
 
 #include "process_os.h"
 
@@ -18,7 +19,7 @@ unsigned osCreateProcess(cQV_Error *err, const char *command, const char *argume
     unsigned pid = 0;
     // Without a command there is nothing to run: the arguments are never taken for a program.
     if (!command || !command[std::strspn(command, " \t")]) {
-        sysError = detail::OsNoProgramError();
+        sysError = detail::PlatformNoProgramError();
     } else {
         // The line is composed exactly as given: the caller owns any quoting. A string that could
         // not grow keeps its old text, so the length shows whether the line is whole.
@@ -31,13 +32,13 @@ unsigned osCreateProcess(cQV_Error *err, const char *command, const char *argume
             line += arguments;
         }
         if (line.Length() != length)
-            sysError = detail::OsNoMemoryError();
+            sysError = detail::PlatformNoMemoryError();
         else
-            pid = detail::OsStartProcess(line, desktop, sysError);
+            pid = detail::PlatformCreateProcess(line, desktop, sysError);
     }
     if (!pid)
-        cQV_Error::SetFormat(err, 5, kModule, __LINE__, "Failed to create process: %s",
-                             static_cast<const char *>(osGetSysErrorStr(sysError)));
+        QV_FAIL(err, detail::kErrProcess, "Failed to create process: %s",
+                static_cast<const char *>(osGetSysErrorStr(sysError)));
     return pid;
 }
 
@@ -46,38 +47,38 @@ void osCloseProcessHandle(unsigned &process) {
 }
 
 unsigned osGetCurrentProcessId() {
-    return detail::OsGetCurrentProcessId();
+    return detail::PlatformGetCurrentProcessId();
 }
 
 bool osIsProcessExist(unsigned &process) {
     if (!process) return false;
-    return detail::OsIsProcessRunning(process);
+    return detail::PlatformIsProcessRunning(process);
 }
 
 bool osKillProcess(cQV_Error *err, unsigned &process, unsigned exitCode) {
-    if (!process) return cQV_Error::SetFormat(err, 5, kModule, __LINE__, "Invalid process id");
+    if (!process) return QV_FAIL(err, detail::kErrProcess, "Invalid process id");
     int sysError = 0;
-    switch (detail::OsKillProcess(process, exitCode, sysError)) {
+    switch (detail::PlatformKillProcess(process, exitCode, sysError)) {
     case detail::eKillResult::Killed:
         return true;
     case detail::eKillResult::OpenFailed:
-        return cQV_Error::SetFormat(err, 5, kModule, __LINE__, "Failed to open process %d. %s",
-                                    static_cast<int>(process),
-                                    static_cast<const char *>(osGetSysErrorStr(sysError)));
+        return QV_FAIL(err, detail::kErrProcess, "Failed to open process %d. %s",
+                       static_cast<int>(process),
+                       static_cast<const char *>(osGetSysErrorStr(sysError)));
     case detail::eKillResult::KillFailed:
         break;
     }
-    return cQV_Error::SetFormat(err, 5, kModule, __LINE__, "Failed to kill process %d. %s",
-                                static_cast<int>(process),
-                                static_cast<const char *>(osGetSysErrorStr(sysError)));
+    return QV_FAIL(err, detail::kErrProcess, "Failed to kill process %d. %s",
+                   static_cast<int>(process),
+                   static_cast<const char *>(osGetSysErrorStr(sysError)));
 }
 
 bool osGetCurrentProcessUser(cQV_String &user) {
-    return detail::OsGetCurrentProcessUser(user);
+    return detail::PlatformGetCurrentProcessUser(user);
 }
 
 void osSetSilentErrorMode() {
-    detail::OsSetSilentErrorMode();
+    detail::PlatformSetSilentErrorMode();
 }
 
 namespace detail {

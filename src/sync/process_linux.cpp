@@ -26,8 +26,9 @@ namespace Quorvel::detail {
 
 namespace {
 
-// Children started by OsStartProcess that have not been reaped yet. Only these are ever reaped
-// here: waiting for any other child would steal its exit status from the code that started it.
+// Children started by PlatformCreateProcess that have not been reaped yet. Only these are ever
+// reaped here: waiting for any other child would steal its exit status from the code that started
+// it.
 std::mutex g_childLock;
 std::vector<pid_t> g_children;
 
@@ -153,15 +154,15 @@ struct SpawnSetup {
 
 } // namespace
 
-int OsNoProgramError() {
+int PlatformNoProgramError() {
     return ENOENT;
 }
 
-int OsNoMemoryError() {
+int PlatformNoMemoryError() {
     return ENOMEM;
 }
 
-unsigned OsStartProcess(const char *commandLine, const char *, int &sysError) {
+unsigned PlatformCreateProcess(const char *commandLine, const char *, int &sysError) {
     std::vector<std::string> args;
     std::vector<char *> argv;
     if (!SplitCommandLine(commandLine, args)) {
@@ -208,7 +209,7 @@ unsigned OsStartProcess(const char *commandLine, const char *, int &sysError) {
     return static_cast<unsigned>(pid);
 }
 
-bool OsIsProcessRunning(unsigned id) {
+bool PlatformIsProcessRunning(unsigned id) {
     pid_t pid;
     if (!ToPid(id, pid)) return false;
     {
@@ -236,7 +237,7 @@ bool OsIsProcessRunning(unsigned id) {
     return SignalProbe(pid);
 }
 
-eKillResult OsKillProcess(unsigned id, unsigned, int &sysError) {
+eKillResult PlatformKillProcess(unsigned id, unsigned, int &sysError) {
     pid_t pid;
     if (!ToPid(id, pid) || ReadProcState(pid) == eProcState::Missing) {
         sysError = ESRCH;
@@ -255,11 +256,11 @@ eKillResult OsKillProcess(unsigned id, unsigned, int &sysError) {
     return eKillResult::Killed;
 }
 
-unsigned OsGetCurrentProcessId() {
+unsigned PlatformGetCurrentProcessId() {
     return static_cast<unsigned>(getpid());
 }
 
-bool OsGetCurrentProcessUser(cQV_String &user) {
+bool PlatformGetCurrentProcessUser(cQV_String &user) {
     const uid_t uid = geteuid();
     const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
     size_t size = hint > 0 ? static_cast<size_t>(hint) : 1024;
@@ -280,7 +281,7 @@ bool OsGetCurrentProcessUser(cQV_String &user) {
     }
 }
 
-void OsSetSilentErrorMode() {
+void PlatformSetSilentErrorMode() {
     // POSIX systems show no error dialogs: nothing to switch off.
 }
 

@@ -10,24 +10,24 @@ namespace Quorvel::detail {
 
 // Starts the program that the first token of `commandLine` names. Returns its id, or 0 with the
 // system's error code in `sysError`.
-unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError);
+unsigned PlatformCreateProcess(const char *commandLine, const char *desktop, int &sysError);
 
 // The system's error codes for "no such program" and "out of memory", for the messages of failures
 // found before the system is asked.
-int OsNoProgramError();
-int OsNoMemoryError();
+int PlatformNoProgramError();
+int PlatformNoMemoryError();
 
 // True while the process `pid` (not 0) runs.
-bool OsIsProcessRunning(unsigned pid);
+bool PlatformIsProcessRunning(unsigned pid);
 
 enum class eKillResult { Killed, OpenFailed, KillFailed };
 
 // Ends the process `pid` (not 0); on failure `sysError` holds the reason.
-eKillResult OsKillProcess(unsigned pid, unsigned exitCode, int &sysError);
+eKillResult PlatformKillProcess(unsigned pid, unsigned exitCode, int &sysError);
 
-unsigned OsGetCurrentProcessId();
-bool OsGetCurrentProcessUser(cQV_String &user);
-void OsSetSilentErrorMode();
+unsigned PlatformGetCurrentProcessId();
+bool PlatformGetCurrentProcessUser(cQV_String &user);
+void PlatformSetSilentErrorMode();
 
 // Splits a command line into program and arguments by the Windows rules (see osCreateProcess).
 // False when memory runs out. An empty or blank line gives no token at all.

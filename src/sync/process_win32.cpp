@@ -9,15 +9,15 @@
 
 namespace Quorvel::detail {
 
-int OsNoProgramError() {
+int PlatformNoProgramError() {
     return ERROR_FILE_NOT_FOUND;
 }
 
-int OsNoMemoryError() {
+int PlatformNoMemoryError() {
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysError) {
+unsigned PlatformCreateProcess(const char *commandLine, const char *desktop, int &sysError) {
     // CreateProcessA may write into the command line: hand it a copy.
     const size_t len = std::strlen(commandLine);
     std::unique_ptr<char[]> line(new (std::nothrow) char[len + 1]);
@@ -45,7 +45,7 @@ unsigned OsStartProcess(const char *commandLine, const char *desktop, int &sysEr
     return pi.dwProcessId;
 }
 
-bool OsIsProcessRunning(unsigned pid) {
+bool PlatformIsProcessRunning(unsigned pid) {
     // Waiting with a zero time-out tells an ended process apart even when its exit code happens to
     // be STILL_ACTIVE (259).
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
@@ -65,7 +65,7 @@ bool OsIsProcessRunning(unsigned pid) {
     return ok && code == STILL_ACTIVE;
 }
 
-eKillResult OsKillProcess(unsigned pid, unsigned exitCode, int &sysError) {
+eKillResult PlatformKillProcess(unsigned pid, unsigned exitCode, int &sysError) {
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
     if (!h) {
         sysError = static_cast<int>(GetLastError());
@@ -77,11 +77,11 @@ eKillResult OsKillProcess(unsigned pid, unsigned exitCode, int &sysError) {
     return ok ? eKillResult::Killed : eKillResult::KillFailed;
 }
 
-unsigned OsGetCurrentProcessId() {
+unsigned PlatformGetCurrentProcessId() {
     return GetCurrentProcessId();
 }
 
-bool OsGetCurrentProcessUser(cQV_String &user) {
+bool PlatformGetCurrentProcessUser(cQV_String &user) {
     char small[2];
     DWORD size = sizeof small;
     if (GetUserNameA(small, &size)) {
@@ -99,7 +99,7 @@ bool OsGetCurrentProcessUser(cQV_String &user) {
     return true;
 }
 
-void OsSetSilentErrorMode() {
+void PlatformSetSilentErrorMode() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 

@@ -3,8 +3,7 @@
 
 #include <cstdint>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 struct tRwMutex {
     void *guard;         // critical section protecting the other three fields
@@ -17,5 +16,4 @@ struct tRwMutex {
 // or not it was woken.
 const unsigned kRwMutexRecheckMs = 10000;
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

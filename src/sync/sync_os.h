@@ -5,8 +5,7 @@
 
 #include <cstddef>
 
-namespace Quorvel {
-namespace detail {
+namespace Quorvel::detail {
 
 // ---- Threads ----
 // Runs the start steps of a new thread on the start record (callback, routine, callback,
@@ -50,5 +49,4 @@ void PlatformDeleteCriticalSection(void *section);
 void PlatformEnterCriticalSection(void *section);
 void PlatformLeaveCriticalSection(void *section);
 
-} // namespace detail
-} // namespace Quorvel
+} // namespace Quorvel::detail

@@ -1,5 +1,6 @@
 // Threads: the start record and the start steps shared by every platform.
 #include "qv_thread.h"
+#include "error_codes.h"
 
 #include "qv_error.h"
 #include "sync_os.h"
@@ -41,9 +42,9 @@ void *osCreateThread(cQV_Error *err, unsigned (*routine)(void *), void *arg,
                      void (*callback)(bool, unsigned, void *, unsigned)) {
     tThreadStart *start = new (std::nothrow) tThreadStart;
     if (!start) {
-        cQV_Error::SetFormat(err, 7, kModule, __LINE__,
-                             "Failed to allocate memory for new thread. Requested size:%d",
-                             static_cast<int>(sizeof(tThreadStart)));
+        QV_FAIL(err, detail::kErrMemory,
+                "Failed to allocate memory for new thread. Requested size:%d",
+                static_cast<int>(sizeof(tThreadStart)));
         return nullptr;
     }
     start->routine = routine;
@@ -55,8 +56,8 @@ void *osCreateThread(cQV_Error *err, unsigned (*routine)(void *), void *arg,
         // Read the reason before anything else can overwrite it.
         const int sysError = osGetSysError();
         delete start;
-        cQV_Error::SetFormat(err, 4, kModule, __LINE__, "Failed to create new thread. %s",
-                             static_cast<const char *>(osGetSysErrorStr(sysError)));
+        QV_FAIL(err, detail::kErrThread, "Failed to create new thread. %s",
+                static_cast<const char *>(osGetSysErrorStr(sysError)));
         return nullptr;
     }
     return handle;
