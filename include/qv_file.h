@@ -112,8 +112,11 @@ QV_OS_API bool osCreateDirectory(cQV_Error *error, const char *path, bool recurs
 // recursive only empty sub-directories go). Symbolic links and junctions are
 // removed as links: their targets are never entered. An entry whose name holds a
 // backslash (possible on POSIX, where paths take it as a separator) is left in
-// place and reported. A path that is not a directory is deleted as a file. Message: the lines "dir
-// [%s] %s\n" and "file [%s] %s\n" of every entry that could not be removed.
+// place and reported. A path that is not a directory (a file, a link to a file, nothing) is left
+// as it is and fails as the deletion of the file "<path><separator>", which no system performs:
+// "Failed to delete file [%s]. %s" with the system's reason ("Not a directory" on POSIX).
+// Otherwise the message is the lines "dir [%s] %s\n" and "file [%s] %s\n" of every entry that
+// could not be removed.
 QV_OS_API bool osDeleteDirectory(cQV_Error *error, const char *path, bool recursive);
 // "Failed to delete file [%s]. %s"
 QV_OS_API bool osDeleteFile(cQV_Error *error, const char *path);

@@ -35,6 +35,11 @@ public:
 
     operator int64_t() const;  // the count taken as signed
     operator uint64_t() const; // the count
+    // The count as any other integer type (a signed one takes it as signed), so that long and long
+    // long convert alike where only one of them is the 64-bit type the two above name.
+    template <typename T, typename = IfInteger<T>> operator T() const {
+        return static_cast<T>(nanoseconds);
+    }
 
     bool operator==(const cQV_SysTime &o) const;
     bool operator<(const cQV_SysTime &o) const;
@@ -56,6 +61,18 @@ public:
     }
     template <typename T, typename = IfInteger<T>> bool operator==(T v) const {
         return nanoseconds == _Count(v);
+    }
+    template <typename T, typename = IfInteger<T>> bool operator<(T v) const {
+        return nanoseconds < _Count(v);
+    }
+    template <typename T, typename = IfInteger<T>> bool operator<=(T v) const {
+        return nanoseconds <= _Count(v);
+    }
+    template <typename T, typename = IfInteger<T>> bool operator>(T v) const {
+        return nanoseconds > _Count(v);
+    }
+    template <typename T, typename = IfInteger<T>> bool operator>=(T v) const {
+        return nanoseconds >= _Count(v);
     }
     template <typename T, typename = IfInteger<T>> cQV_SysTime operator+(T v) const {
         return cQV_SysTime(nanoseconds + _Count(v));

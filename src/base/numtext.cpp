@@ -9,7 +9,21 @@
 
 namespace Quorvel::detail {
 
+namespace {
+
+// strtol leaves its end pointer unset for a base it does not take, so the caller's count of
+// consumed bytes would be garbage: such a base reads nothing.
+bool IsValidBase(int base) {
+    return base == 0 || (base >= 2 && base <= 36);
+}
+
+} // namespace
+
 int StrToInt32(const char *s, const char **end, int base) {
+    if (!IsValidBase(base)) {
+        *end = s;
+        return 0;
+    }
     char *e = nullptr;
     errno = 0;
     long long v = std::strtoll(s, &e, base);
@@ -20,6 +34,10 @@ int StrToInt32(const char *s, const char **end, int base) {
 }
 
 unsigned StrToUint32(const char *s, const char **end, int base) {
+    if (!IsValidBase(base)) {
+        *end = s;
+        return 0;
+    }
     char *e = nullptr;
     errno = 0;
     unsigned long long v = std::strtoull(s, &e, base);

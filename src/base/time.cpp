@@ -108,18 +108,34 @@ bool LocalFields(int64_t utcSec, CalendarFields &f) {
     return detail::PlatformUtcToLocal(utcSec, f);
 }
 
-// Whole-unit results of the scaling of a tTimeb: `secPart` and `msPart` are sec and ms scaled.
-tTimeb ScaledTime(double secPart, double msPart) {
+// The tTimeb t times f (or divided by f) in whole units: floor seconds and milliseconds 0-999,
+// clamped to the 32-bit second range. Only a NaN factor gives 0; an infinite result (a division
+// by zero, an infinite factor) is clamped like any other that is too large.
+tTimeb ScaledTime(const tTimeb &t, double f, bool divide) {
     tTimeb r;
     r.sec = 0;
     r.ms = 0;
+    if (std::isnan(f)) return r;
+    // 0 * infinity and 0 / 0 are NaN: a zero part scales to zero.
+    const auto scale = [&](double v) {
+        const double scaled = divide ? v / f : v * f;
+        return std::isnan(scaled) ? 0.0 : scaled;
+    };
+    const double secPart = scale(static_cast<double>(t.sec));
+    const double msPart = scale(static_cast<double>(t.ms));
+    // The time's sign is the sign of sec unless sec is 0, since ms stays below one second.
+    const double dominant = std::isinf(secPart) ? secPart : msPart;
+    if (std::isinf(dominant)) {
+        r.sec = dominant > 0 ? std::numeric_limits<int32_t>::max()
+                             : std::numeric_limits<int32_t>::min();
+        return r;
+    }
     const double whole = std::trunc(secPart);
     const double total = std::trunc(msPart) + std::trunc((secPart - whole) * 1000.0);
     // Floor division keeps ms within 0-999 for negative totals too.
     const double carry = std::floor(total / 1000.0);
     const double sec = whole + carry;
     const double ms = total - carry * 1000.0;
-    if (std::isnan(sec) || std::isnan(ms)) return r;
     if (sec < static_cast<double>(std::numeric_limits<int32_t>::min())) {
         r.sec = std::numeric_limits<int32_t>::min();
     } else if (sec > static_cast<double>(std::numeric_limits<int32_t>::max())) {
@@ -361,11 +377,11 @@ void tTimeb::AddMilliseconds(long n) {
 }
 
 tTimeb tTimeb::operator*(double f) const {
-    return ScaledTime(static_cast<double>(sec) * f, static_cast<double>(ms) * f);
+    return ScaledTime(*this, f, false);
 }
 
 tTimeb tTimeb::operator/(double f) const {
-    return ScaledTime(static_cast<double>(sec) / f, static_cast<double>(ms) / f);
+    return ScaledTime(*this, f, true);
 }
 
 cQV_String tTimeb::ToString() {

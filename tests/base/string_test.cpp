@@ -223,6 +223,21 @@ TEST(String, ToLongReportsConsumedBytes) {
     EXPECT_EQ(len, 0);
 }
 
+TEST(String, ToLongWithAnInvalidBaseConsumesNothing) {
+    for (int base : {1, 37, -1, 100}) {
+        SCOPED_TRACE(base);
+        int len = -1;
+        EXPECT_EQ(cQV_String::ToLong("123", &len, base), 0);
+        EXPECT_EQ(len, 0);
+        len = -1;
+        EXPECT_EQ(cQV_String::ToUlong("123", &len, base), 0u);
+        EXPECT_EQ(len, 0);
+        len = -1;
+        EXPECT_EQ(cQV_String("x123").ToLong(1, &len, base), 0);
+        EXPECT_EQ(len, 0);
+    }
+}
+
 TEST(String, ToLongSaturatesAt32BitsOnEveryPlatform) {
     int len = 0;
     EXPECT_EQ(cQV_String::ToLong("99999999999", &len, 10), 2147483647);

@@ -155,6 +155,39 @@ TEST(SysTime, IntegerArgumentsOfEveryWidthMeanTheSame) {
     EXPECT_EQ(static_cast<uint64_t>(c), 0x8000000000000001ULL);
 }
 
+TEST(SysTime, BothSpellingsOf64BitsWorkEverywhere) {
+    // long and long long are each the 64-bit type on one platform or another: neither may be
+    // ambiguous, for conversion, assignment, comparison or arithmetic.
+    cQV_SysTime t(uint64_t(0xFFFFFFFFFFFFFFFEULL));
+    unsigned long long ull = t;
+    long long ll = t;
+    unsigned long ul = static_cast<unsigned long>(t);
+    EXPECT_EQ(ull, 0xFFFFFFFFFFFFFFFEULL);
+    EXPECT_EQ(ll, -2LL);
+    EXPECT_EQ(static_cast<long long>(t), -2LL);
+    EXPECT_EQ((unsigned long long)t, 0xFFFFFFFFFFFFFFFEULL);
+    EXPECT_EQ(ul, static_cast<unsigned long>(0xFFFFFFFFFFFFFFFEULL));
+    EXPECT_EQ(static_cast<uint64_t>(t), 0xFFFFFFFFFFFFFFFEULL);
+    EXPECT_EQ(static_cast<int64_t>(t), -2);
+
+    t = 5ULL;
+    EXPECT_TRUE(t == 5LL);
+    t = 6LL;
+    EXPECT_TRUE(t == 6ULL);
+    EXPECT_TRUE(t < 7ULL);
+    EXPECT_TRUE(t < 7LL);
+    EXPECT_TRUE(t <= 6L);
+    EXPECT_TRUE(t > 5UL);
+    EXPECT_TRUE(t >= 6LL);
+    EXPECT_FALSE(t > 6ULL);
+    EXPECT_TRUE(t < -1LL); // -1 is the largest count
+    EXPECT_EQ((t + 4ULL).nanoseconds, 10u);
+    EXPECT_EQ((t - 1LL).nanoseconds, 5u);
+    t += 4LL;
+    t -= 2ULL;
+    EXPECT_EQ(static_cast<unsigned long long>(t), 8ULL);
+}
+
 TEST(SysTime, ScalingTruncatesAndClamps) {
     struct Case {
         uint64_t count;
@@ -248,6 +281,12 @@ TEST(Timeb, ArithmeticKeepsMillisecondsInRange) {
         {"clamped", T(2000000000, 0) * 2.0, std::numeric_limits<int32_t>::max(), 0},
         {"clamped low", T(2000000000, 0) * -2.0, std::numeric_limits<int32_t>::min(), 0},
         {"NaN factor", T(3, 3) * std::nan(""), 0, 0},
+        {"divide by zero", T(3, 3) / 0.0, std::numeric_limits<int32_t>::max(), 0},
+        {"divide ms only by zero", T(0, 500) / 0.0, std::numeric_limits<int32_t>::max(), 0},
+        {"divide negative by zero", T(-1, 500) / 0.0, std::numeric_limits<int32_t>::min(), 0},
+        {"infinite factor", T(1, 0) * INFINITY, std::numeric_limits<int32_t>::max(), 0},
+        {"negative infinite factor", T(1, 0) * -INFINITY, std::numeric_limits<int32_t>::min(), 0},
+        {"zero times infinity", T(0, 0) * INFINITY, 0, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
