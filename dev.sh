@@ -55,27 +55,37 @@ windows() {
   timeout 1800 ctest --preset mingw -j "$JOBS"
 }
 
+package_build() {
+  cmake --preset package >/dev/null
+  cmake --build --preset package -j "$JOBS"
+}
+
+# Installs into a fresh prefix outside the system's library path and runs what a user would: the
+# installed qvos and programs built through CMake and through pkg-config, none of them helped by
+# LD_LIBRARY_PATH (each must find the library through its own run path).
 install_check() {
-  echo "== install: package consumers through CMake and pkg-config"
-  local prefix
+  echo "== install: the installed qvos and package consumers through CMake and pkg-config"
+  local prefix pc
   prefix=$(mktemp -d /tmp/qv_os-install.XXXXXX)
-  cmake --install build/release --prefix "$prefix" >/dev/null
+  cmake --install build/package --prefix "$prefix" >/dev/null
+  env -u LD_LIBRARY_PATH "$prefix/bin/qvos" version
   rm -rf build/consumer
   cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build/consumer >/dev/null
-  LD_LIBRARY_PATH="$prefix/lib" build/consumer/consumer
-  PKG_CONFIG_PATH="$prefix/lib/pkgconfig" g++ -std=c++17 tests/consumer/consumer.cpp \
-    $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qv_os) -o build/consumer/consumer-pc
-  LD_LIBRARY_PATH="$prefix/lib" build/consumer/consumer-pc
+  env -u LD_LIBRARY_PATH build/consumer/consumer
+  pc="$prefix/lib/pkgconfig"
+  g++ -std=c++17 tests/consumer/consumer.cpp $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
+    -Wl,-rpath,"$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir qv_os)" -o build/consumer/consumer-pc
+  env -u LD_LIBRARY_PATH build/consumer/consumer-pc
   rm -rf "$prefix"
 }
 
 case "${1:-}" in
   info)
     need_packages "${BASE_PKGS[@]}"
-    cmake --preset release -DQV_OS_BUILD_TESTS=OFF >/dev/null
-    cmake --build --preset release -j "$JOBS" --target qvos
-    ./build/release/bin/qvos info
+    cmake --preset package >/dev/null
+    cmake --build --preset package -j "$JOBS" --target qvos
+    ./build/package/bin/qvos info
     ;;
   native) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; comma_locale; suite dev ;;
   clang) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite clang ;;
@@ -85,8 +95,7 @@ case "${1:-}" in
   format) format_check ;;
   install)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"
-    cmake --preset release -DQV_OS_BUILD_TESTS=OFF >/dev/null
-    cmake --build --preset release -j "$JOBS"
+    package_build
     install_check
     ;;
   test)
@@ -99,8 +108,7 @@ case "${1:-}" in
     suite asan
     suite tsan
     windows
-    cmake --preset release -DQV_OS_BUILD_TESTS=OFF >/dev/null
-    cmake --build --preset release -j "$JOBS"
+    package_build
     install_check
     echo "== all suites passed in $(( $(date +%s) - start )) s"
     ;;
