@@ -5,6 +5,7 @@
 
 #include "numtext.h"
 #include "error_os.h"
+#include "string_util.h"
 
 namespace Quorvel {
 
@@ -87,13 +88,7 @@ bool ReadCounted(const char *s, size_t len, size_t &pos, cQV_String &out) {
     int n = 0;
     if (!ReadField(s, pos, n) || n < 0) return false;
     if (static_cast<size_t>(n) > len - pos) return false;
-    out = nullptr;
-    if (n > 0) {
-        char *b = out.GetBuffer(static_cast<unsigned>(n));
-        if (!b) return false;
-        std::memcpy(b, s + pos, static_cast<size_t>(n));
-        b[n] = '\0';
-    }
+    if (!detail::AssignBytes(out, s + pos, static_cast<size_t>(n))) return false;
     pos += static_cast<size_t>(n);
     return true;
 }

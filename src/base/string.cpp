@@ -1,6 +1,8 @@
 // Byte strings and numeric text conversion.
 #include "qv_string.h"
 
+#include "string_util.h"
+
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -343,5 +345,20 @@ int cQV_DataConv::Str64ToLong(const char *s, int &v) {
     v = static_cast<int>(value);
     return n + digits;
 }
+
+namespace detail {
+
+bool AssignBytes(cQV_String &s, const char *p, std::size_t n) {
+    s = nullptr;
+    if (n == 0) return true;
+    if (n >= UINT_MAX) return false;
+    char *buf = s.GetBuffer(static_cast<unsigned>(n));
+    if (!buf) return false;
+    std::memcpy(buf, p, n);
+    buf[n] = '\0';
+    return true;
+}
+
+} // namespace detail
 
 } // namespace Quorvel

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io_os.h"
+#include "string_util.h"
 #include "qv_path.h"
 #include "qv_thread.h"
 
@@ -54,13 +55,7 @@ cQV_String osGetLogDir() {
             const char *end = strchr(p, ';');
             size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
             cQV_String folder;
-            if (n) {
-                char *buf = folder.GetBuffer(static_cast<unsigned>(n));
-                if (buf) {
-                    memcpy(buf, p, n);
-                    buf[n] = 0;
-                }
-            }
+            detail::AssignBytes(folder, p, n);
             if (!firstTaken) {
                 first = folder;
                 firstTaken = true;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "io_os.h"
+#include "string_util.h"
 #include "qv_path.h"
 
 namespace Quorvel {
@@ -78,8 +79,9 @@ bool osFlushFileBuffers(void *handle) {
 
 long long osFileSeek(void *handle, long long offset, eQV_FileSeek origin) {
     if (handle == kInvalid) return -1;
-    int o = origin == eFileSeekEnd ? 1 : origin == eFileSeekCurrent ? 2 : 0;
-    return detail::PlatformFileSeek(handle, offset, o);
+    // Any other value counts as the beginning.
+    if (origin != eFileSeekEnd && origin != eFileSeekCurrent) origin = eFileSeekBegin;
+    return detail::PlatformFileSeek(handle, offset, origin);
 }
 
 long long osFileTell(void *handle) {
@@ -251,12 +253,9 @@ bool osCreateDirectory(cQV_Error *error, const char *path, bool recursive) {
     // leave an empty name and hide why the top folder could not be made).
     const int parentLen = i > 0 ? i : 1;
     cQV_String parent;
-    char *p = parent.GetBuffer(static_cast<unsigned>(parentLen) + 1);
-    if (!p)
+    if (!detail::AssignBytes(parent, path, static_cast<size_t>(parentLen)))
         return QV_FAIL(error, detail::kErrMemory, "Failed to allocate memory. Requested size:%d",
                        parentLen + 1);
-    memcpy(p, path, static_cast<size_t>(parentLen));
-    p[parentLen] = 0;
     if (!osCreateDirectory(error, parent, true)) return false;
     return createOne(error, path);
 }
@@ -363,7 +362,7 @@ bool osSetFileTime(cQV_Error *error, const char *path, unsigned int time) {
 
 bool osReadFileTxt(cQV_Error *error, const char *path, cQV_String &text, unsigned int maxSize) {
     if (!path) path = "";
-    void *file = osFileOpen(path, 1, 0);
+    void *file = osFileOpen(path, eFileOpenRead, 0);
     if (file == kInvalid) return QV_FAIL(error, detail::kErrFile, "Failed to open file [%s]", path);
     long long size = osFileSize(file);
     if (size < 0) {

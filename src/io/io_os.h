@@ -4,6 +4,7 @@
 // osGetSysError() finds it.
 #pragma once
 
+#include "qv_file.h"
 #include "qv_string.h"
 
 namespace Quorvel::detail {
@@ -14,14 +15,15 @@ extern const char kIoDirSep;
 extern const int kIoBadNameError;
 
 // ---- File handles (the handle is never (void*)-1 here) ----
+// mode: eFileOpen* bits; share: eFileShare* bits (Windows only).
 void *PlatformFileOpen(const char *name, int mode, int share);
 void PlatformFileClose(void *handle);
 bool PlatformFileRead(void *handle, unsigned char *buffer, unsigned int count, unsigned int &read);
 bool PlatformFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
                        unsigned int &written);
 bool PlatformFileFlush(void *handle);
-// origin: 0 begin, 1 end, 2 current. New position or -1.
-long long PlatformFileSeek(void *handle, long long offset, int origin);
+// The new position, or -1.
+long long PlatformFileSeek(void *handle, long long offset, eQV_FileSeek origin);
 
 // ---- Entries ----
 enum class IoEntry {

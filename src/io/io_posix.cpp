@@ -1,5 +1,6 @@
 // File-system primitives over POSIX calls. A file handle carries the descriptor.
 #include "io_os.h"
+#include "string_util.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -62,13 +63,14 @@ IoEntry kindOf(const struct stat &st) {
 
 void *PlatformFileOpen(const char *name, int mode, int /*share: POSIX has no share modes*/) {
     int flags = O_CLOEXEC;
-    if ((mode & 3) == 3)
+    const bool read = mode & eFileOpenRead, write = mode & eFileOpenWrite;
+    if (read && write)
         flags |= O_RDWR;
-    else if (mode & 2)
+    else if (write)
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
-    if (mode & 4) flags |= O_CREAT | O_TRUNC;
+    if (mode & eFileOpenCreate) flags |= O_CREAT | O_TRUNC;
     int fd;
     do {
         fd = open(NativePath(name), flags, 0666);
@@ -118,8 +120,10 @@ bool PlatformFileFlush(void *handle) {
     return fsync(fdOf(handle)) == 0;
 }
 
-long long PlatformFileSeek(void *handle, long long offset, int origin) {
-    int whence = origin == 1 ? SEEK_END : origin == 2 ? SEEK_CUR : SEEK_SET;
+long long PlatformFileSeek(void *handle, long long offset, eQV_FileSeek origin) {
+    int whence = origin == eFileSeekEnd       ? SEEK_END
+                 : origin == eFileSeekCurrent ? SEEK_CUR
+                                              : SEEK_SET;
     off_t pos = lseek(fdOf(handle), static_cast<off_t>(offset), whence);
     return pos < 0 ? -1 : static_cast<long long>(pos);
 }
@@ -220,10 +224,7 @@ void *PlatformFindFirst(const char *search, cQV_String &name) {
         if (n == 0) {
             folder = "/";
         } else {
-            char *buf = folder.GetBuffer(static_cast<unsigned>(n));
-            if (!buf) return nullptr;
-            memcpy(buf, search, n);
-            buf[n] = 0;
+            if (!detail::AssignBytes(folder, search, n)) return nullptr;
         }
         pattern = sep + 1;
     } else {

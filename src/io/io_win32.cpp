@@ -22,15 +22,15 @@ const int kIoBadNameError = ERROR_INVALID_NAME;
 
 void *PlatformFileOpen(const char *name, int mode, int share) {
     DWORD access = 0;
-    if (mode & 1) access |= GENERIC_READ;
-    if (mode & 2) access |= GENERIC_WRITE;
+    if (mode & eFileOpenRead) access |= GENERIC_READ;
+    if (mode & eFileOpenWrite) access |= GENERIC_WRITE;
     DWORD shareMode = 0;
-    if (share & 0x100) shareMode |= FILE_SHARE_READ;
-    if (share & 0x200) shareMode |= FILE_SHARE_WRITE;
+    if (share & eFileShareRead) shareMode |= FILE_SHARE_READ;
+    if (share & eFileShareWrite) shareMode |= FILE_SHARE_WRITE;
     // No security attributes: the handle is not inheritable, so children never get it.
-    HANDLE h =
-        CreateFileA(name, access, shareMode, nullptr, (mode & 4) ? CREATE_ALWAYS : OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(name, access, shareMode, nullptr,
+                           (mode & eFileOpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     return h;
 }
 
@@ -57,10 +57,12 @@ bool PlatformFileFlush(void *handle) {
     return FlushFileBuffers(handle) != FALSE;
 }
 
-long long PlatformFileSeek(void *handle, long long offset, int origin) {
+long long PlatformFileSeek(void *handle, long long offset, eQV_FileSeek origin) {
     LARGE_INTEGER move, pos;
     move.QuadPart = offset;
-    DWORD method = origin == 1 ? FILE_END : origin == 2 ? FILE_CURRENT : FILE_BEGIN;
+    DWORD method = origin == eFileSeekEnd       ? FILE_END
+                   : origin == eFileSeekCurrent ? FILE_CURRENT
+                                                : FILE_BEGIN;
     if (!SetFilePointerEx(handle, move, &pos, method)) return -1;
     return pos.QuadPart;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io_os.h"
+#include "string_util.h"
 
 namespace Quorvel {
 
@@ -29,15 +30,8 @@ int lastSep(const char *path) {
 
 // Assigns the first n bytes of text to out.
 bool assignPart(cQV_String &out, const char *text, unsigned n) {
-    if (n == 0) {
-        out = "";
-        return true;
-    }
     cQV_String part;
-    char *buf = part.GetBuffer(n);
-    if (!buf) return false;
-    memcpy(buf, text, n);
-    buf[n] = 0;
+    if (!detail::AssignBytes(part, text, n)) return false;
     out = part;
     return true;
 }

@@ -1,0 +1,14 @@
+// String helpers shared by the library's own code.
+#pragma once
+
+#include <cstddef>
+
+#include "qv_string.h"
+
+namespace Quorvel::detail {
+
+// s becomes the n bytes at p (which must not lie inside s) with one allocation; n == 0 gives the
+// empty string. False, with s left empty, when the memory cannot be had.
+bool AssignBytes(cQV_String &s, const char *p, std::size_t n);
+
+} // namespace Quorvel::detail
