@@ -1,5 +1,5 @@
 // Process functions: command-line composition, validation and messages. The calls into the system
-// live in process_posix.cpp and process_win32.cpp.
+// live in process_linux.cpp and process_win32.cpp.
 #include "qv_process.h"
 #include "error_codes.h"
 

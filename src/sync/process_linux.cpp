@@ -1,4 +1,4 @@
-// Processes on POSIX: posix_spawnp without a shell, reaping of our own children, and /proc for
+// Processes on Linux: posix_spawnp without a shell, reaping of our own children, and /proc for
 // processes that are not ours.
 #include "process_os.h"
 

@@ -1,4 +1,6 @@
-// Platform primitives behind the process functions (internal).
+// Platform primitives behind the process functions (internal). Implemented in process_linux.cpp
+// (Linux: /proc for processes that are not ours, closing inherited descriptors at spawn) and
+// process_win32.cpp.
 #pragma once
 
 #include "qv_string.h"

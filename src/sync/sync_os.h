@@ -1,6 +1,7 @@
-// Platform primitives behind threads and critical sections. The shared code in thread.cpp,
-// critical_section.cpp and rwmutex.cpp is written once against these; each platform file
-// (*_posix.cpp, *_win32.cpp) implements them.
+// Platform primitives behind threads, events and critical sections. The shared code in thread.cpp,
+// event.cpp, critical_section.cpp and rwmutex.cpp is written once against these. Implemented in
+// event_posix.cpp (any POSIX system), thread_linux.cpp and critical_section_linux.cpp (Linux: the
+// kernel thread id and futexes) and the *_win32.cpp files.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Threads on POSIX: pthreads, the kernel thread id and per-thread niceness.
+// Threads on Linux: pthreads, the kernel thread id (gettid) and per-thread niceness.
 #include "qv_thread.h"
 
 #include "sync_os.h"
