@@ -24,39 +24,7 @@ namespace fs = iotest::fs;
 
 namespace {
 
-// Sets or removes a variable for one test and puts the old state back afterwards.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char *name) : name_(name) {
-        const char *v = getenv(name);
-        had_ = v != nullptr;
-        if (had_) old_ = v;
-    }
-    ~EnvGuard() {
-        if (had_)
-            Set(old_.c_str());
-        else
-            Unset();
-    }
-    void Set(const char *value) {
-#ifdef _WIN32
-        _putenv((name_ + "=" + value).c_str());
-#else
-        setenv(name_.c_str(), value, 1);
-#endif
-    }
-    void Unset() {
-#ifdef _WIN32
-        _putenv((name_ + "=").c_str());
-#else
-        unsetenv(name_.c_str());
-#endif
-    }
-
-private:
-    std::string name_, old_;
-    bool had_;
-};
+using EnvGuard = qvtest::ScopedEnv;
 
 TEST(Env, GetAndSet) {
     EnvGuard guard("QV_IO_TEST_VAR");

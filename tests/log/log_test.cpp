@@ -8,6 +8,7 @@
 #include <fstream>
 #include <new>
 #include <regex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -26,6 +27,7 @@
 #include "qv_log.h"
 #include "qv_thread.h"
 #include "qv_time.h"
+#include "support/qvtest.h"
 
 using Quorvel::cQV_Error;
 using Quorvel::cQV_Log;
@@ -52,11 +54,7 @@ static_assert(!std::is_copy_assignable<cQV_Log>::value, "a log must not be assig
 
 namespace {
 
-#if defined(_WIN32)
-const char kSep = '\\';
-#else
-const char kSep = '/';
-#endif
+using qvtest::kSep;
 
 std::string Hex(unsigned v) {
     char buf[16];
@@ -150,18 +148,13 @@ bool Parse(const std::string &text, std::vector<Entry> &entries, std::string &wh
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        root_ = fs::temp_directory_path() /
-                ("qv_log_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-        fs::create_directories(root_);
+        dir_ = std::make_unique<qvtest::TempDir>("qv_log");
+        root_ = dir_->path();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    std::string Path(const std::string &name) const { return root_.string() + kSep + name; }
+    void TearDown() override { dir_.reset(); }
+    std::string Path(const std::string &name) const { return dir_->Path(name); }
 
+    std::unique_ptr<qvtest::TempDir> dir_;
     fs::path root_;
 };
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // No wait in these tests lasts longer than this.
-constexpr auto kBound = std::chrono::seconds(30);
+constexpr auto kBound = std::chrono::milliseconds(qvtest::kBoundMs);
 
 #ifdef _WIN32
 const char kHelperName[] = "qv_proc_helper.exe";
@@ -46,22 +47,6 @@ const char kHelperName[] = "qv_proc_helper";
 // The helper program lies beside the test program.
 fs::path ExeDir() {
     return qvtest::ProgramDir();
-}
-
-void SetEnv(const char *name, const std::string &value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
-void UnsetEnv(const char *name) {
-#ifdef _WIN32
-    _putenv_s(name, "");
-#else
-    unsetenv(name);
-#endif
 }
 
 // Polls until the process is reported gone; false when it still runs at the bound.
@@ -120,22 +105,18 @@ struct HelperReport {
 class ProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = fs::temp_directory_path() / ("qv_proc_" + std::to_string(osGetCurrentProcessId()) +
-                                            "_" + std::to_string(counter++));
-        fs::remove_all(dir_);
-        ASSERT_TRUE(fs::create_directory(dir_));
+        tmp_ = std::make_unique<qvtest::TempDir>("qv_proc");
+        dir_ = tmp_->path();
         oldCwd_ = fs::current_path();
         fs::current_path(dir_);
-        SetEnv("QV_PROC_HELPER_OUT", (dir_ / "report").string());
+        qvtest::SetEnv("QV_PROC_HELPER_OUT", (dir_ / "report").string().c_str());
         helper_ = "\"" + (ExeDir() / kHelperName).string() + "\"";
     }
 
     void TearDown() override {
-        UnsetEnv("QV_PROC_HELPER_OUT");
+        qvtest::UnsetEnv("QV_PROC_HELPER_OUT");
         fs::current_path(oldCwd_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        tmp_.reset();
     }
 
     unsigned Start(const char *arguments) {
@@ -175,6 +156,7 @@ protected:
         return Run(helper_, arguments, report);
     }
 
+    std::unique_ptr<qvtest::TempDir> tmp_;
     fs::path dir_;
     fs::path oldCwd_;
     std::string helper_;

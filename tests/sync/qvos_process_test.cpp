@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,25 +25,19 @@ using Outcome = qvtest::RunResult;
 class QvosProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> serial{0};
-        dir_ =
-            fs::temp_directory_path() / ("qvos_process_" + std::to_string(osGetCurrentProcessId()) +
-                                         "_" + std::to_string(serial++));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        tmp_ = std::make_unique<qvtest::TempDir>("qvos_process");
+        dir_ = tmp_->path();
         qvos_ = qvtest::ProgramPath("qvos");
         helper_ = qvtest::ProgramPath("qv_proc_helper");
         if (!fs::exists(qvos_)) GTEST_SKIP() << "qvos is not built";
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { tmp_.reset(); }
 
     Outcome Qvos(const std::vector<std::string> &args) {
         return qvtest::RunProgram(qvos_, args, dir_);
     }
 
+    std::unique_ptr<qvtest::TempDir> tmp_;
     fs::path dir_;
     std::string qvos_, helper_;
 };

@@ -3,6 +3,8 @@
 // message instead of blocking the run.
 #pragma once
 
+#include "support/qvtest.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -11,18 +13,6 @@
 #include <thread>
 
 namespace qvtest {
-
-// Generous enough for TSan and Wine; a correct test finishes far sooner.
-constexpr int kBoundMs = 10000;
-
-inline bool WaitUntil(const std::function<bool()> &pred, int ms = kBoundMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return pred();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // A thread running one function, joined within kBoundMs.
 class Worker {
