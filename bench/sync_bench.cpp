@@ -38,6 +38,26 @@ void PthreadRwlockRead(benchmark::State &state) {
     pthread_rwlock_destroy(&lock);
 }
 
+void RwMutexWrite(benchmark::State &state) {
+    void *m = nullptr;
+    osCreateMutex(nullptr, m);
+    for (auto _ : state) {
+        osAcquireMutexWrite(m);
+        osReleaseMutex(m);
+    }
+    osDestroyMutex(m);
+}
+
+void PthreadRwlockWrite(benchmark::State &state) {
+    pthread_rwlock_t lock;
+    pthread_rwlock_init(&lock, nullptr);
+    for (auto _ : state) {
+        pthread_rwlock_wrlock(&lock);
+        pthread_rwlock_unlock(&lock);
+    }
+    pthread_rwlock_destroy(&lock);
+}
+
 // ---- critical section, no contention ----
 
 void CriticalSectionEnterLeave(benchmark::State &state) {
@@ -134,6 +154,8 @@ void StdThreadCreateJoin(benchmark::State &state) {
 
 QV_BENCH_ROW(rwmutex_read, "rw mutex read acquire+release vs pthread_rwlock", "<= 1.5x time",
              RwMutexRead, PthreadRwlockRead);
+QV_BENCH_ROW(rwmutex_write, "rw mutex write acquire+release vs pthread_rwlock", "<= 1.5x time",
+             RwMutexWrite, PthreadRwlockWrite);
 QV_BENCH_ROW(critical_section, "critical section enter+leave vs std::recursive_mutex",
              "<= 1.2x time", CriticalSectionEnterLeave, RecursiveMutexLockUnlock);
 QV_BENCH_ROW(event_pingpong, "event ping-pong round trip vs condition_variable", "<= 1.5x time",
