@@ -77,6 +77,18 @@ install_check() {
   g++ -std=c++17 tests/consumer/consumer.cpp $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
     -Wl,-rpath,"$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir qv_os)" -o build/consumer/consumer-pc
   env -u LD_LIBRARY_PATH build/consumer/consumer-pc
+  echo "== examples: built through CMake and through pkg-config, each run briefly"
+  rm -rf build/examples build/examples-pc
+  cmake -S examples -B build/examples -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build build/examples >/dev/null
+  env -u LD_LIBRARY_PATH examples/run build/examples
+  mkdir -p build/examples-pc
+  for src in examples/*.cpp; do
+    g++ -std=c++17 "$src" $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
+      -Wl,-rpath,"$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir qv_os)" \
+      -o "build/examples-pc/$(basename "$src" .cpp)"
+  done
+  env -u LD_LIBRARY_PATH examples/run build/examples-pc >/dev/null
   rm -rf "$prefix"
 }
 
