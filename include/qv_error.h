@@ -16,14 +16,15 @@ namespace Quorvel {
 // text, text); callers store and parse it, so it is part of the interface.
 class QV_OS_API cQV_Error {
 public:
-    int code = 0;
-    int line = 0;
-    cQV_String file;
-    cQV_String text;
+    int code = 0;    // 0 no error, else one of the codes above
+    int line = 0;    // source line where the failure was found; 0 when none
+    cQV_String file; // source module that found it ("osio", ...); empty when none
+    cQV_String text; // the message; empty when none
 
-    cQV_Error() = default;
-    cQV_Error(const cQV_Error &o);
-    cQV_Error &operator=(const cQV_Error &o);
+    cQV_Error() = default;         // code 0, line 0, both texts empty
+    cQV_Error(const cQV_Error &o); // copies all four fields
+    cQV_Error &
+    operator=(const cQV_Error &o); // copies all four fields; self-assignment does nothing
     ~cQV_Error() = default;
 
     // Stores the four values (null texts become empty); returns !code.
@@ -37,10 +38,10 @@ public:
     static bool SetFormat(cQV_Error *err, int code, const char *file, int line, const char *fmt,
                           ...) QV_OS_PRINTF(5, 6);
 
-    bool IsError() const { return code != 0; }
-    bool IsNotError() const { return code == 0; }
-    void Reset();
-    cQV_String GetText() const { return text; }
+    bool IsError() const { return code != 0; }    // code is not 0
+    bool IsNotError() const { return code == 0; } // code is 0
+    void Reset();                                 // code and line 0, both texts emptied
+    cQV_String GetText() const { return text; }   // a copy of the message
 
     // "%d:%d:%d:%s:%d:%s"; the empty record gives "0:0:0::0:".
     cQV_String ToString() const;

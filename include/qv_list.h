@@ -18,8 +18,8 @@ class cQV_List2;
 class QV_OS_API cQV_List2Item {
 public:
     cQV_List2Item() : prev(nullptr), next(nullptr) {}
-    cQV_List2Item(const cQV_List2Item &o) = default;
-    cQV_List2Item &operator=(const cQV_List2Item &o) = default;
+    cQV_List2Item(const cQV_List2Item &o) = default;            // copies both links as they are
+    cQV_List2Item &operator=(const cQV_List2Item &o) = default; // copies both links as they are
     // Does not unlink the item: the owner pops it first.
     virtual ~cQV_List2Item();
 
@@ -45,13 +45,15 @@ protected:
     // Does not touch the items: items still linked keep links to the destroyed anchors.
     ~cQV_List2() {}
 
+    // The links of an item, for the typed lists built on this base: read (GetNe, GetPr) and
+    // written (Ne, Pr).
     cQV_List2Item *GetNe(const cQV_List2Item *item) const { return item->next; }
     cQV_List2Item *GetPr(const cQV_List2Item *item) const { return item->prev; }
     cQV_List2Item *&Ne(cQV_List2Item *item) { return item->next; }
     cQV_List2Item *&Pr(cQV_List2Item *item) { return item->prev; }
 
-    cQV_List2Item head;
-    cQV_List2Item tail;
+    cQV_List2Item head; // anchor before the first item
+    cQV_List2Item tail; // anchor after the last item
     // Number of linked items; kept up to date by every insertion and removal.
     int count;
 };
@@ -144,19 +146,20 @@ public:
     cQV_QueueItem *GetFirst() const { return first; }
     // The item after `item`; null for the newest item and for a null `item`.
     cQV_QueueItem *GetNext(cQV_QueueItem *item) const { return item ? item->next : nullptr; }
-    unsigned GetSize() { return size; }
+    unsigned GetSize() { return size; } // the number of queued items
 
 protected:
-    cQV_QueueItem *first;
-    cQV_QueueItem *last;
-    unsigned size;
+    cQV_QueueItem *first; // the oldest item, or null
+    cQV_QueueItem *last;  // the newest item, or null
+    unsigned size;        // the number of queued items
 };
 
 // Base of classes that keep a set of bit flags in `value` and answer membership questions.
 // Derived classes set and clear the bits and supply GetMask.
 class QV_OS_API cQV_ValueSet {
 public:
-    cQV_ValueSet(const cQV_ValueSet &o) : value(o.value) {}
+    cQV_ValueSet(const cQV_ValueSet &o) : value(o.value) {} // copies the flags
+    // Copies the flags.
     cQV_ValueSet &operator=(const cQV_ValueSet &o) {
         value = o.value;
         return *this;
@@ -176,9 +179,9 @@ public:
     virtual ~cQV_ValueSet();
 
 protected:
-    cQV_ValueSet() : value(0) {}
+    cQV_ValueSet() : value(0) {} // no flag set
 
-    unsigned value;
+    unsigned value; // the flags, one bit each
 };
 
 } // namespace Quorvel

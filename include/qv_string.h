@@ -32,6 +32,7 @@ public:
     // Byte i of the buffer, unchecked: the string must not be empty, 0 <= i <= Length().
     char &operator[](int i);
 
+    // A new string: this one followed by s (null appends nothing).
     cQV_String operator+(const char *s) const;
     cQV_String operator+(const cQV_String &o) const;
     // Appends s (null changes nothing). On allocation failure the string is left as it was.
@@ -39,7 +40,7 @@ public:
     cQV_String &operator+=(const char *s);
     cQV_String &operator+=(const cQV_String &o);
 
-    unsigned Length() const;
+    unsigned Length() const; // strlen of the buffer; 0 for the empty string
 
     // Case-sensitive equality; false whenever this string is empty or s is null.
     bool Cmp(const char *s) const;
@@ -67,8 +68,8 @@ public:
     // Hands the buffer (null when empty) to the caller, who frees it with operator delete.
     char *DeattachBuffer();
 
-    void MakeLower();
-    void MakeUpper();
+    void MakeLower(); // folds A-Z to a-z; other bytes stay
+    void MakeUpper(); // folds a-z to A-Z; other bytes stay
 
     // strtol from byte pos; *len (if given) receives the bytes consumed, 0 when nothing parsed.
     int ToLong(int pos, int *len, int base) const;
@@ -82,7 +83,7 @@ private:
 // Numeric text conversions; all static.
 class QV_OS_API cQV_DataConv {
 public:
-    cQV_DataConv &operator=(const cQV_DataConv &) { return *this; }
+    cQV_DataConv &operator=(const cQV_DataConv &) { return *this; } // no state to copy
 
     // v with 16 significant digits ("%.16g" form; 17 where 16 would not read back finite), with
     // '.' as the decimal point whatever the locale. NUL-terminated; returns the length. out must

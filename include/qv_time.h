@@ -20,7 +20,7 @@ class QV_OS_API cQV_SysTime {
     }
 
 public:
-    uint64_t nanoseconds;
+    uint64_t nanoseconds; // the count
 
     // An infinite time: the largest signed 64-bit value, not the largest unsigned one.
     static constexpr uint64_t Infinity = 0x7FFFFFFFFFFFFFFFULL;
@@ -31,7 +31,7 @@ public:
     cQV_SysTime(const cQV_SysTime &) = default; // copy
     void Set(unsigned sec, unsigned ns);        // sec * 10^9 + ns
 
-    cQV_SysTime &operator=(const cQV_SysTime &) = default;
+    cQV_SysTime &operator=(const cQV_SysTime &) = default; // copy
 
     operator int64_t() const;  // the count taken as signed
     operator uint64_t() const; // the count
@@ -41,6 +41,7 @@ public:
         return static_cast<T>(nanoseconds);
     }
 
+    // Comparisons of the counts as unsigned numbers.
     bool operator==(const cQV_SysTime &o) const;
     bool operator<(const cQV_SysTime &o) const;
     bool operator<=(const cQV_SysTime &o) const;
@@ -49,8 +50,8 @@ public:
 
     cQV_SysTime operator+(const cQV_SysTime &o) const; // wrapping sum
     cQV_SysTime operator-(const cQV_SysTime &o) const; // wrapping difference
-    cQV_SysTime &operator+=(const cQV_SysTime &o);
-    cQV_SysTime &operator-=(const cQV_SysTime &o);
+    cQV_SysTime &operator+=(const cQV_SysTime &o);     // wrapping sum in place
+    cQV_SysTime &operator-=(const cQV_SysTime &o);     // wrapping difference in place
 
     // Integer counts. A signed value is taken by the bits of its 64-bit form (-1 is the largest
     // count). Written for every integer type so that int, long and long long arguments mean the
@@ -99,9 +100,9 @@ public:
     unsigned GetSeconds() const;         // count / 10^9, low 32 bits
     unsigned GetMilliseconds() const;    // count / 10^6, low 32 bits (the whole count in ms)
     unsigned GetFracNanoseconds() const; // count mod 10^9
-    bool IsZero() const;
-    bool IsNotZero() const;
-    bool IsInfinity() const; // count == Infinity exactly
+    bool IsZero() const;                 // count == 0
+    bool IsNotZero() const;              // count != 0
+    bool IsInfinity() const;             // count == Infinity exactly
 
     void GetSysTime();    // the current UTC time
     unsigned GetTiming(); // milliseconds from the stored time to now, low 32 bits
@@ -115,19 +116,20 @@ public:
 // seconds and a non-negative millisecond part (-1.5 s is sec -2, ms 500). The default constructor
 // leaves the fields unset.
 struct QV_OS_API tTimeb {
-    int32_t sec;
-    uint16_t ms;
+    int32_t sec; // whole seconds, floored for negative times
+    uint16_t ms; // milliseconds, 0-999
 
     tTimeb() = default;
-    tTimeb(long sec, unsigned ms); // sec + ms / 1000 seconds, ms mod 1000 milliseconds
-    tTimeb(const tTimeb &) = default;
-    tTimeb &operator=(const tTimeb &) = default;
-    tTimeb &operator=(long ms); // a millisecond count; negative counts are floored
+    tTimeb(long sec, unsigned ms);    // sec + ms / 1000 seconds, ms mod 1000 milliseconds
+    tTimeb(const tTimeb &) = default; // copy
+    tTimeb &operator=(const tTimeb &) = default; // copy
+    tTimeb &operator=(long ms);                  // a millisecond count; negative counts are floored
 
     void GetTime();               // the current UTC time at millisecond resolution
     long GetMilliseconds() const; // sec * 1000 + ms, in 32-bit arithmetic
     long GetTiming();             // milliseconds from the stored time to now; never negative
 
+    // Comparisons of the times: seconds first, then milliseconds.
     bool operator==(const tTimeb &o) const;
     bool operator<(const tTimeb &o) const;
     bool operator>(const tTimeb &o) const;
@@ -160,8 +162,8 @@ public:
     uint32_t nsec;   // 0-999999999
 
     cQV_DateTime() = default;
-    cQV_DateTime(const cQV_DateTime &) = default;
-    cQV_DateTime &operator=(const cQV_DateTime &) = default;
+    cQV_DateTime(const cQV_DateTime &) = default;            // copy
+    cQV_DateTime &operator=(const cQV_DateTime &) = default; // copy
     // The local time of t under the zone rules in force at that date (UTC if the local time
     // cannot be had).
     cQV_DateTime &operator=(const cQV_SysTime &t);
