@@ -7,6 +7,10 @@
 
 namespace Quorvel {
 
+namespace detail {
+struct tStringAccess; // the library's own access to the buffer (moving it without a copy)
+} // namespace detail
+
 // A byte string owning one heap buffer (global operator new/delete). The empty string holds no
 // buffer and converts to a static empty text, never to null. No length is stored: Length() is the
 // strlen of the buffer. Text is bytes; case operations fold ASCII letters only.
@@ -59,7 +63,8 @@ public:
     static int Compare(const char *a, const char *b);
 
     // printf-style formatting replacing the text; returns the result's length. A formatting error
-    // (not truncation) gives 0 and the empty text. Arguments must not point into this string.
+    // (not truncation) gives 0 and the empty text; a failed allocation gives 0 and leaves the text
+    // as it was. Arguments must not point into this string.
     int Format(const char *fmt, ...) QV_OS_PRINTF(2, 3);
     int FormatV(const char *fmt, va_list args);
 
@@ -77,6 +82,7 @@ public:
     static unsigned ToUlong(const char *s, int *len, int base);
 
 private:
+    friend struct detail::tStringAccess;
     char *_buf = nullptr;
 };
 

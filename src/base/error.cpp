@@ -106,10 +106,11 @@ bool cQV_Error::FromString(const char *s) {
     if (s[pos] != ':') return false;
     ++pos;
     if (!ReadCounted(s, len, pos, newText)) return false;
+    // The texts move in without a copy, so the record is replaced whole or not at all.
     code = newCode;
     line = newLine;
-    file = newFile;
-    text = newText;
+    detail::tStringAccess::Swap(file, newFile);
+    detail::tStringAccess::Swap(text, newText);
     return true;
 }
 

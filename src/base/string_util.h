@@ -7,6 +7,15 @@
 
 namespace Quorvel::detail {
 
+struct tStringAccess {
+    // Exchanges the two strings' buffers: no allocation, so it cannot fail.
+    static void Swap(cQV_String &a, cQV_String &b) {
+        char *t = a._buf;
+        a._buf = b._buf;
+        b._buf = t;
+    }
+};
+
 // s becomes the n bytes at p (which must not lie inside s) with one allocation; n == 0 gives the
 // empty string. False, with s left empty, when the memory cannot be had.
 bool AssignBytes(cQV_String &s, const char *p, std::size_t n);
