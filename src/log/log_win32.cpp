@@ -14,9 +14,9 @@ std::FILE *PlatformOpenLogFile(const char *name) {
     // file in one step, so processes that share the log cannot write at one offset and lose each
     // other's records; the runtime's append mode alone seeks to the end and then writes. Others
     // may read, write, rename or delete the file while it is open. The handle is created not
-    // inheritable, so child processes do not keep the log open.
-    // Read access is there for the lock below, which the system grants only on a handle that may
-    // read or write data.
+    // inheritable, so child processes do not keep the log open. Read access is there for the
+    // record lock (PlatformLockLogFile), which the system grants only on a handle that may read or
+    // write data.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     HANDLE h =
         CreateFileA(name, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
