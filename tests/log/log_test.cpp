@@ -598,13 +598,14 @@ TEST_F(LogTest, TwoProcessesAppendEveryRecordWhole) {
     const std::string path = Path("shared.log");
     const std::string go = Path("go");
     const char *const tags[] = {"alpha", "omega"};
-    std::vector<std::string> ready;
+    // Filled before the runners start: they read it while the main thread waits.
+    const std::vector<std::string> ready = {Path(std::string(tags[0]) + ".ready"),
+                                            Path(std::string(tags[1]) + ".ready")};
     std::vector<qvtest::RunResult> results(2);
     std::vector<std::thread> runners;
     for (int i = 0; i < 2; ++i) {
         const fs::path scratch = root_ / tags[i];
         fs::create_directories(scratch);
-        ready.push_back(Path(std::string(tags[i]) + ".ready"));
         runners.emplace_back([&, i, scratch] {
             results[i] = qvtest::RunProgram(qvtest::ProgramPath("qv_log_writer"),
                                             {path, tags[i], std::to_string(kRecords), ready[i], go},
