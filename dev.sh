@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and checks qv_os on a Debian 12 machine, installing what is missing (run as root).
 #   ./dev.sh info    build the qvos program and run `qvos info`
-#   ./dev.sh test    build and run every suite: gcc, clang, ASan+UBSan, TSan, Windows under Wine,
-#                    and a consumer of the installed package
+#   ./dev.sh test    build and run every suite: gcc, clang, ASan+UBSan, TSan, Windows x64 and x86
+#                    under Wine, and the installed package with its consumers and examples
 #   ./dev.sh native|clang|asan|tsan|windows|install|format   one of those steps
+#   ./dev.sh windows-x86   the Windows x86 (32-bit) build under 32-bit Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc)}
@@ -23,6 +24,7 @@ need_packages() {
 BASE_PKGS=(cmake ninja-build g++ pkg-config)
 TEST_PKGS=(googletest libgtest-dev clang)
 WIN_PKGS=(g++-mingw-w64-x86-64 wine64)
+WIN_X86_PKGS=(g++-mingw-w64-i686 wine32)
 
 # A locale with a decimal comma, so that the tests can show that numeric text ignores the locale.
 comma_locale() {
@@ -53,6 +55,22 @@ windows() {
   cmake --preset mingw >/dev/null
   cmake --build --preset mingw -j "$JOBS"
   timeout 1800 ctest --preset mingw -j "$JOBS"
+}
+
+windows_x86() {
+  # 32-bit Wine comes from the i386 architecture, which the package lists must know first.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    unset QV_APT_UPDATED
+  fi
+  need_packages "${BASE_PKGS[@]}" googletest "${WIN_PKGS[@]}" "${WIN_X86_PKGS[@]}"
+  # shellcheck source=scripts/wine-env.sh
+  source scripts/wine-env.sh
+  trap 'source scripts/wine-env.sh stop' RETURN
+  echo "== mingw-x86: configure, build, test under 32-bit Wine"
+  cmake --preset mingw-x86 >/dev/null
+  cmake --build --preset mingw-x86 -j "$JOBS"
+  timeout 1800 ctest --preset mingw-x86 -j "$JOBS"
 }
 
 package_build() {
@@ -104,6 +122,7 @@ case "${1:-}" in
   asan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite asan ;;
   tsan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite tsan ;;
   windows) windows ;;
+  windows-x86) windows_x86 ;;
   format) format_check ;;
   install)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"
@@ -120,12 +139,13 @@ case "${1:-}" in
     suite asan
     suite tsan
     windows
+    windows_x86
     package_build
     install_check
     echo "== all suites passed in $(( $(date +%s) - start )) s"
     ;;
   *)
-    sed -n '2,7p' "$0" >&2
+    sed -n '2,8p' "$0" >&2
     exit 2
     ;;
 esac

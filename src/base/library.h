@@ -1,5 +1,12 @@
 // Internal init and fini entry points of the subsystems that keep load-time state; called only
 // from the load sequence in library.cpp.
+//
+// Per-thread notifications on Windows: the library's entry point does nothing on a thread's
+// attach or detach, but the system does not switch the notifications off for it. The statically
+// linked runtime gives the DLL static thread-local storage, for which the system refuses
+// DisableThreadLibraryCalls, and that runtime relies on the notifications to free what each
+// ending thread kept. What holds: the library runs no code of its own per thread; the runtime's
+// per-thread callbacks do run.
 #pragma once
 
 namespace Quorvel::detail {

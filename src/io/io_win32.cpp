@@ -1,5 +1,7 @@
 // File-system primitives over Win32 and the C runtime. A file handle is the
 // system's HANDLE.
+#include "entry_kind.h"
+#include "filetime.h"
 #include "io_os.h"
 
 #include <windows.h>
@@ -10,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
-#include <sys/utime.h>
 
 namespace Quorvel::detail {
 
@@ -71,16 +71,29 @@ long long PlatformFileSeek(void *handle, long long offset, eQV_FileSeek origin) 
 
 namespace {
 
-// Symbolic links and junctions; other reparse points (cloud or deduplicated
-// files) are ordinary entries.
-bool isLinkTag(const char *path) {
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(path, &data);
+static_assert(kIoAttrInvalid == INVALID_FILE_ATTRIBUTES);
+static_assert(kIoAttrDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kIoAttrReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(IsReparseTagNameSurrogate(kIoTagNameSurrogate));
+static_assert(IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) &&
+              IsReparseTagNameSurrogate(IO_REPARSE_TAG_MOUNT_POINT));
+
+// The reparse tag of the entry itself, read through a handle on the reparse point (not on what it
+// points to). Opening for no data access needs only the right to read the entry's attributes,
+// not the right to list its folder; backup semantics lets the handle name a folder.
+bool ReadReparseTag(const char *path, uint32_t &tag) {
+    HANDLE h = CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    FindClose(h);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
-            data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+    FILE_ATTRIBUTE_TAG_INFO info;
+    const BOOL ok = GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info);
+    const DWORD err = GetLastError();
+    CloseHandle(h);
+    SetLastError(err);
+    if (!ok || !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    tag = info.ReparseTag;
+    return true;
 }
 
 } // namespace
@@ -92,10 +105,11 @@ IoEntry PlatformEntryFollow(const char *path) {
 }
 
 IoEntry PlatformEntryNoFollow(const char *path) {
-    DWORD a = GetFileAttributesA(path);
-    if (a == INVALID_FILE_ATTRIBUTES) return IoEntry::Missing;
-    if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(path)) return IoEntry::Link;
-    return (a & FILE_ATTRIBUTE_DIRECTORY) ? IoEntry::Directory : IoEntry::File;
+    const DWORD a = GetFileAttributesA(path);
+    uint32_t tag = 0;
+    const bool tagRead = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                         ReadReparseTag(path, tag);
+    return IoClassifyEntry(a, tagRead, tag);
 }
 
 bool PlatformCreateDirectory(const char *path) {
@@ -138,21 +152,40 @@ void PlatformFindClose(void *search) {
 }
 
 // ---- File times ----
-// The runtime's 64-bit calls carry the same whole seconds as its 32-bit ones and
-// reach past 2038 for the unsigned value.
+// Read and set on the file itself in UTC: the runtime's stat and utime calls convert through local
+// time with today's daylight-saving bias, and its utime cannot open a folder.
 
 bool PlatformGetFileTime(const char *path, unsigned int &time) {
-    struct _stat64 st;
-    if (_stat64(path, &st) != 0) return false;
-    time = static_cast<unsigned int>(st.st_mtime);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    // The count is 32 bits wide; it keeps the low bits of the seconds, as the runtime's 32-bit
+    // time does.
+    time = static_cast<unsigned int>(FileTimeToUnixSeconds(ticks));
     return true;
 }
 
 bool PlatformSetFileTime(const char *path, unsigned int time) {
-    struct __utimbuf64 t;
-    t.actime = static_cast<__time64_t>(time);
-    t.modtime = t.actime;
-    return _utime64(path, &t) == 0;
+    uint64_t ticks = 0;
+    if (!UnixSecondsToFileTime(time, ticks)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    // Attribute writing is all that setting times needs; backup semantics lets the handle name a
+    // folder. Sharing everything keeps the call from failing on a file that others hold open.
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = SetFileTime(h, nullptr, &ft, &ft);
+    const DWORD err = GetLastError();
+    CloseHandle(h);
+    if (!ok) SetLastError(err);
+    return ok != FALSE;
 }
 
 // ---- Environment and folders ----

@@ -193,6 +193,9 @@ void cQV_Log::_Write(int level, const char *file, int line, const char *format, 
         }
         const char *time = _stamp;
         const unsigned thread = osGetCurrentThreadId();
+        // Other processes writing the same file wait until this record is whole; the size check
+        // then sees their records too.
+        const bool fileLocked = _stream && detail::PlatformLockLogFile(_stream);
         if (!_stream) {
             // Standard output: no size limit and no flush.
             PutHeader(stdout, time, thread, levelText, file, line);
@@ -214,6 +217,7 @@ void cQV_Log::_Write(int level, const char *file, int line, const char *format, 
             std::fflush(_stream);
             _noticeWritten = true;
         }
+        if (fileLocked) detail::PlatformUnlockLogFile(_stream);
     }
     osLeaveCriticalSection(_section);
 }

@@ -609,6 +609,33 @@ TEST(LocalTime, ToSysTimeResolvesLocalFieldsUnderTheZoneRules) {
     if (zonesRun == 0) GTEST_SKIP() << "this platform fixes the zone at process start";
 }
 
+// Daylight saving in New York began on the first Sunday of April until 2006 and on the second
+// Sunday of March since 2007: 2006-03-20 12:00 UTC was 07:00 standard time, not 08:00. A zone
+// database name carries that history on POSIX; on Windows the zone is fixed when the process starts
+// and the system's own zone records carry it (the process runs under TZ=EST5EDT for this).
+TEST(ZoneHistory, NewYorkIn2006FollowsThatYearsRule) {
+#if defined(_WIN32)
+    ZoneScope scope("EST5EDT,M3.2.0,M11.1.0");
+#else
+    ZoneScope scope("America/New_York");
+#endif
+    if (!scope.Active()) GTEST_SKIP() << "this platform fixes the zone at process start";
+    const int64_t utc = 1142856000; // 2006-03-20 12:00:00 UTC, a Monday
+    cQV_SysTime t(static_cast<uint64_t>(utc) * kNs);
+    EXPECT_EQ(Str(t.ToString()), "2006/03/20 07:00:00.000");
+    cQV_DateTime dt;
+    dt = t;
+    EXPECT_EQ(dt.weekDay, 1);
+    EXPECT_EQ(Str(tTimeb(static_cast<long>(utc), 0).ToString()), "2006/03/20 07:00:00.000");
+    // The way back resolves the local fields under the same year's rule.
+    cQV_SysTime back(uint64_t(0));
+    EXPECT_TRUE(Fields(2006, 3, 20, 7, 0, 0, 0).ToSysTime(back));
+    EXPECT_EQ(back.nanoseconds, static_cast<uint64_t>(utc) * kNs);
+    // A date under the current rule in the same zone: 2007-03-20 12:00 UTC is 08:00 summer time.
+    cQV_SysTime t2007(static_cast<uint64_t>(1174392000) * kNs);
+    EXPECT_EQ(Str(t2007.ToString()), "2007/03/20 08:00:00.000");
+}
+
 TEST(LocalTime, ToSysTimeCoversTheWholeCountRange) {
     ZoneScope scope("UTC0");
     if (!scope.Active()) GTEST_SKIP() << "this platform fixes the zone at process start";

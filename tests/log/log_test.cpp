@@ -24,6 +24,7 @@
 #endif
 
 #include "qv_error.h"
+#include "support/qvtest.h"
 #include "qv_log.h"
 #include "qv_thread.h"
 #include "qv_time.h"
@@ -581,6 +582,60 @@ TEST_F(LogTest, EightThreadsWriteWholeUninterleavedRecords) {
     }
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(next[t], kRecords);
+}
+
+// Two instances of a program that get one log file name (as from the folder form of Create) append
+// to it at the same time: each record lands whole at the end, none overwrites another.
+TEST_F(LogTest, TwoProcessesAppendEveryRecordWhole) {
+    const int kRecords = 2000;
+    const std::string path = Path("shared.log");
+    const std::string go = Path("go");
+    const char *const tags[] = {"alpha", "omega"};
+    // Filled before the runners start: they read it while the main thread waits.
+    const std::vector<std::string> ready = {Path(std::string(tags[0]) + ".ready"),
+                                            Path(std::string(tags[1]) + ".ready")};
+    std::vector<qvtest::RunResult> results(2);
+    std::vector<std::thread> runners;
+    for (int i = 0; i < 2; ++i) {
+        const fs::path scratch = root_ / tags[i];
+        fs::create_directories(scratch);
+        runners.emplace_back([&, i, scratch] {
+            results[i] = qvtest::RunProgram(qvtest::ProgramPath("qv_log_writer"),
+                                            {path, tags[i], std::to_string(kRecords), ready[i], go},
+                                            scratch);
+        });
+    }
+    // Both writers hold the log open before either writes (bounded: the writers give up after
+    // 30 s without the signal to start).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((!fs::exists(ready[0]) || !fs::exists(ready[1])) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ofstream(go).put('1');
+    for (std::thread &t : runners)
+        t.join();
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(results[i].code, 0) << tags[i] << ": " << results[i].err;
+
+    std::vector<Entry> entries;
+    std::string where;
+    ASSERT_TRUE(Parse(ReadText(path), entries, where)) << where;
+    EXPECT_EQ(entries.size(), static_cast<size_t>(2 * kRecords));
+    int next[2] = {0, 0};
+    for (const Entry &e : entries) {
+        char tag[16] = {0}, rest[128] = {0};
+        int r = -1;
+        ASSERT_EQ(std::sscanf(e.message.c_str(), "%15s record %d %127s", tag, &r, rest), 3)
+            << e.message;
+        const int i = std::string(tag) == tags[0] ? 0 : 1;
+        ASSERT_EQ(std::string(tag), tags[i]) << e.message;
+        EXPECT_EQ(r, next[i]) << tags[i] << " records lost or out of order";
+        next[i] = r + 1;
+        EXPECT_EQ(std::string(rest), std::string(100, tags[i][0]));
+        EXPECT_EQ(e.line, std::to_string(r));
+    }
+    EXPECT_EQ(next[0], kRecords);
+    EXPECT_EQ(next[1], kRecords);
 }
 
 } // namespace
