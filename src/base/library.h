@@ -9,4 +9,9 @@ namespace Quorvel::detail {
 void InitSharedEvents();
 void FiniSharedEvents();
 
+// Slot 5: the system-information singleton reads the processor, memory and operating-system
+// facts (src/sysinfo/sysinfo.cpp). Fini releases them and whatever the monitors kept open.
+void InitSysInfo();
+void FiniSysInfo();
+
 } // namespace Quorvel::detail

@@ -1,0 +1,93 @@
+// The machine's facts: read once by the load sequence, served read-only afterwards.
+#include "library.h"
+#include "sysinfo_os.h"
+
+#include <new>
+
+namespace Quorvel {
+
+namespace {
+
+const char *const kLinux = "Linux";
+const char *const kWindows = "Windows";
+const char *const kUnknown = "Unknown";
+
+// Written once by InitSysInfo before any caller can run, released by FiniSysInfo; read-only in
+// between, so the getters need no lock.
+const detail::tSysFacts *gFacts = nullptr;
+
+} // namespace
+
+namespace detail {
+
+void InitSysInfo() {
+    tSysFacts *facts = new (std::nothrow) tSysFacts;
+    if (!facts) return; // the getters then answer with the defaults
+    facts->osShortName = "Windows";
+    facts->osLongName = "Windows unknown";
+    PlatformReadSysFacts(*facts);
+    gFacts = facts;
+}
+
+void FiniSysInfo() {
+    PlatformReleaseSysInfo();
+    delete gFacts;
+    gFacts = nullptr;
+}
+
+} // namespace detail
+
+int cQV_SysInfo::GetCpuCount() {
+    return gFacts ? gFacts->cpuCount : 0;
+}
+
+cQV_String cQV_SysInfo::GetCpuName() {
+    return gFacts ? gFacts->cpuName : cQV_String("x86");
+}
+
+int cQV_SysInfo::GetCpuSpeed() {
+    return gFacts ? gFacts->cpuSpeed : 0;
+}
+
+unsigned long long cQV_SysInfo::GetRamSize() {
+    return gFacts ? gFacts->ramSize : 0;
+}
+
+cQV_String cQV_SysInfo::GetOsShortName() {
+    return gFacts ? gFacts->osShortName : cQV_String("Windows");
+}
+
+cQV_String cQV_SysInfo::GetOsLongName() {
+    return gFacts ? gFacts->osLongName : cQV_String("Windows unknown");
+}
+
+eQV_HostType cQV_SysInfo::GetHostType() {
+    return detail::PlatformGetHostType();
+}
+
+eQV_HostType cQV_SysInfo::GetHostTypeId(const char *name) {
+    if (cQV_String::Compare(name, kLinux) == 0) return eHostLinux;
+    if (cQV_String::Compare(name, kWindows) == 0) return eHostWindows;
+    return eHostUnknown;
+}
+
+const char *cQV_SysInfo::GetHostTypeStr(eQV_HostType type) {
+    switch (type) {
+    case eHostLinux:
+        return kLinux;
+    case eHostWindows:
+        return kWindows;
+    default:
+        return kUnknown;
+    }
+}
+
+unsigned int cQV_SysInfo::EnumProcesses(ctQV_Array<unsigned int> &) {
+    return 0;
+}
+
+bool iQV_ProcInfo::GetName(unsigned int, cQV_String &) {
+    return false;
+}
+
+} // namespace Quorvel
