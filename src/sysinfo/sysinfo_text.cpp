@@ -231,10 +231,13 @@ void NameWindowsSystem(const tWinVersion &v, unsigned architecture, const char *
         }
         shortName = "Windows";
     }
-    if (v.suiteMask & kWinSuiteTerminal) longName += " TS";
-    if (v.servicePackMajor != 0) {
+    // Without the extended record the suite bits and service-pack number are not known.
+    const unsigned suite = v.extended ? v.suiteMask : 0;
+    const unsigned servicePack = v.extended ? v.servicePackMajor : 0;
+    if (suite & kWinSuiteTerminal) longName += " TS";
+    if (servicePack != 0) {
         cQV_String sp;
-        sp.Format(" SP%u", v.servicePackMajor);
+        sp.Format(" SP%u", servicePack);
         longName += sp;
     }
 }
