@@ -80,6 +80,26 @@ TEST(SysLoadMonCopy, CopiesKeepTheSamples) {
     EXPECT_TRUE(mon.Collect(&err));
 }
 
+// Two samples on one wall-clock reading give no interval to divide by: a monitor that has never
+// sampled has both wall times at 0.
+TEST(ProcStatMonNoInterval, FailsToCalculate) {
+    cProcStatMon mon;
+    cQV_Error err;
+    EXPECT_EQ(mon.GetProcCpuLoad(&err), 0);
+    EXPECT_EQ(err.code, 1);
+    EXPECT_STREQ(static_cast<const char *>(err.file), "ossysinfo");
+    EXPECT_STREQ(static_cast<const char *>(err.text), "Failed to calculate");
+    EXPECT_EQ(mon.GetProcPageFaultCount(), 0);
+    // After Init and one Collect the interval runs from the process's start.
+    ASSERT_TRUE(mon.Init(&err));
+    ASSERT_TRUE(mon.Collect(&err));
+    cQV_Error ok;
+    const int load = mon.GetProcCpuLoad(&ok);
+    EXPECT_EQ(ok.code, 0);
+    EXPECT_GE(load, 0);
+    EXPECT_LE(load, 100);
+}
+
 // The counter interface where the platform has one (Windows, loaded at first use); elsewhere
 // every call fails with a non-zero status and the monitors never choose it.
 TEST(PerformanceCounter, OpensAddsAndCloses) {
