@@ -52,7 +52,8 @@ bool ReadFile(const char *path, std::string &text, size_t limit) {
 // then). A "self" file names the process that opened it, so a forked child opens its own.
 class tProcFile {
 public:
-    explicit tProcFile(const char *path) : _path(path) {}
+    // Constant-initialised: no code runs for these objects while the library loads.
+    constexpr explicit tProcFile(const char *path) : _path(path) {}
 
     bool Read(std::string &text, size_t limit) {
         std::lock_guard<std::mutex> lock(_lock);

@@ -7,10 +7,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+#endif
 
 using namespace Quorvel;
 namespace fs = std::filesystem;
@@ -115,6 +128,53 @@ TEST_F(QvosMonitor, RefusesBadArgumentsAndMissingProcesses) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("2147483600"), std::string::npos) << r.err;
 }
+
+#ifndef _WIN32
+std::string ReadAll(const fs::path &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// Without a count the table runs until Ctrl-C, which ends it after a whole line, with status 0.
+TEST_F(QvosMonitor, CtrlCEndsTheTable) {
+    const fs::path out = dir_ / "out.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string arg0 = qvos_, arg1 = "monitor", arg2 = "-i", arg3 = "50";
+    char *argv[] = {&arg0[0], &arg1[0], &arg2[0], &arg3[0], nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, qvos_.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Wait (bounded) for the header and two lines, then interrupt.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Lines(ReadAll(out)).size() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline + std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "qvos monitor did not end on SIGINT";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal instead of stopping";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string text = ReadAll(out);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n') << "the last line is whole";
+    const std::vector<std::string> lines = Lines(text);
+    ASSERT_GE(lines.size(), 3u);
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(Words(lines[i]).size(), 7u) << lines[i];
+}
+#endif
 
 TEST_F(QvosMonitor, InfoNamesTheMachine) {
     qvtest::RunResult r = Qvos({"info"});
