@@ -101,7 +101,12 @@ bool cSysLoadMon::Init(cQV_Error *error, int mask) {
         if (_sampling) {
             ReadSystemTimes();
         } else {
-            std::shared_ptr<detail::tPdhQuery> pdh(new (std::nothrow) detail::tPdhQuery);
+            // Copies of the monitor share the query; the last one closes it.
+            std::shared_ptr<detail::tPdhQuery> pdh;
+            try {
+                pdh = std::make_shared<detail::tPdhQuery>();
+            } catch (const std::bad_alloc &) {
+            }
             if (!pdh) {
                 return QV_FAIL(error, detail::kErrMemory,
                                "Failed to allocate memory. Requested size:%d",

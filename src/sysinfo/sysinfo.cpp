@@ -25,7 +25,12 @@ void InitSysInfo() {
     if (!facts) return; // the getters then answer with the defaults
     facts->osShortName = "Windows";
     facts->osLongName = "Windows unknown";
-    PlatformReadSysFacts(*facts);
+    // Running out of memory while reading leaves the facts not read so far at their defaults;
+    // nothing may escape the load sequence.
+    try {
+        PlatformReadSysFacts(*facts);
+    } catch (const std::bad_alloc &) {
+    }
     gFacts = facts;
 }
 

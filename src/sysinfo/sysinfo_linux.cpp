@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -23,7 +24,12 @@ namespace {
 // the buffer holds it, and asking again for the end of the file would make it produce the text
 // a second time.
 bool ReadFrom(int fd, std::string &text, size_t limit, bool once = false) {
-    text.resize(limit);
+    try {
+        text.resize(limit);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return false;
+    }
     size_t len = 0;
     while (len < limit) {
         const ssize_t n = pread(fd, &text[len], limit - len, static_cast<off_t>(len));
