@@ -28,6 +28,8 @@ cQV_String SysErrorText() {
 
 namespace detail {
 
+bool (*gChooseSamplingMode)(bool current) = &PlatformChooseSamplingMode;
+
 int SystemCpuLoad(long long prevTotal, long long prevIdle, long long curTotal, long long curIdle) {
     const long long total = curTotal - prevTotal;
     const long long idle = curIdle - prevIdle;
@@ -96,7 +98,7 @@ bool cSysLoadMon::Init(cQV_Error *error, int mask) {
     Done();
     _mask = mask;
     _ramAvail = _swapAvail = _swapMax = 0;
-    _sampling = detail::PlatformChooseSamplingMode(_sampling);
+    _sampling = detail::gChooseSamplingMode(_sampling);
     if (Requested(_mask, eSysLoadCpu)) {
         if (_sampling) {
             ReadSystemTimes();

@@ -19,6 +19,10 @@ int SystemCpuLoad(long long prevTotal, long long prevIdle, long long curTotal, l
 bool ProcessCpuLoad(unsigned long long processorTime, unsigned long long wallTime, int cpuCount,
                     int &load);
 
+// How a system monitor chooses its sampling mode; a test may put another rule in its place to
+// reach the counter mode where the platform would always sample the system times.
+extern bool (*gChooseSamplingMode)(bool current);
+
 // An open performance-counter query with its one counter, closed when the last monitor copy that
 // shares it lets go.
 struct tPdhQuery {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 using namespace Quorvel;
 using namespace Quorvel::detail;
@@ -98,6 +99,72 @@ TEST(ProcStatMonNoInterval, FailsToCalculate) {
     EXPECT_EQ(ok.code, 0);
     EXPECT_GE(load, 0);
     EXPECT_LE(load, 100);
+}
+
+// The performance-counter mode, reached by ruling out the system times.
+class CounterMode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = gChooseSamplingMode;
+        gChooseSamplingMode = [](bool) { return false; };
+    }
+    void TearDown() override { gChooseSamplingMode = saved_; }
+    bool (*saved_)(bool) = nullptr;
+};
+
+TEST_F(CounterMode, QueryIsSharedByCopiesAndReleasedByDone) {
+    cQV_Error err;
+    cSysLoadMon mon;
+#ifdef _WIN32
+    ASSERT_TRUE(mon.Init(&err, eSysLoadCpu | eSysLoadRam)) << static_cast<const char *>(err.text);
+    EXPECT_FALSE(mon.SamplingMode());
+    cQV_Error e;
+    const int load = mon.GetCpuLoad(&e);
+    // The first formatted value may need a second collection; either way it is a load or the
+    // counter's own status.
+    if (e.code == 0) {
+        EXPECT_GE(load, 0);
+        EXPECT_LE(load, 100);
+    } else {
+        EXPECT_EQ(std::string(e.text).rfind("PdhGetFormattedCounterValue failed. Error code = ", 0),
+                  0u)
+            << static_cast<const char *>(e.text);
+    }
+    {
+        cSysLoadMon copy(mon);
+        mon.Done();
+        cQV_Error q;
+        EXPECT_FALSE(mon.Collect(&q));
+        EXPECT_STREQ(static_cast<const char *>(q.text), "Query is not valid");
+        EXPECT_EQ(q.code, 1);
+        cQV_Error c;
+        EXPECT_EQ(mon.GetCpuLoad(&c), 0);
+        EXPECT_STREQ(static_cast<const char *>(c.text), "Counter is not valid");
+        // The copy still holds the query.
+        EXPECT_TRUE(copy.Collect(&err)) << static_cast<const char *>(err.text);
+    }
+    // A new Init opens a new query.
+    ASSERT_TRUE(mon.Init(&err, eSysLoadCpu));
+    EXPECT_TRUE(mon.Collect(&err));
+#else
+    // No counter interface here: the counter mode fails to open its query.
+    EXPECT_FALSE(mon.Init(&err, eSysLoadCpu));
+    EXPECT_EQ(err.code, 1);
+    EXPECT_EQ(std::string(err.text).rfind("PdhOpenQuery failed. Error code = ", 0), 0u)
+        << static_cast<const char *>(err.text);
+    EXPECT_EQ(iQV_SysLoadMon::Create(nullptr, eSysLoadCpu), nullptr);
+    // Before any query, Collect and GetCpuLoad say so.
+    cQV_Error q;
+    EXPECT_FALSE(mon.Collect(&q));
+    EXPECT_STREQ(static_cast<const char *>(q.text), "Query is not valid");
+    cQV_Error c;
+    EXPECT_EQ(mon.GetCpuLoad(&c), 0);
+    EXPECT_STREQ(static_cast<const char *>(c.text), "Counter is not valid");
+    // Figures that need no counter still work.
+    cSysLoadMon ram;
+    ASSERT_TRUE(ram.Init(&err, eSysLoadRam));
+    EXPECT_GT(ram.GetRamAvail(nullptr), 0);
+#endif
 }
 
 // The counter interface where the platform has one (Windows, loaded at first use); elsewhere
