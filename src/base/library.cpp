@@ -34,8 +34,12 @@
 //     are undone. The socket service's cleanup must not run under the loader lock either: at a
 //     process exit it is left to the system, and at a run-time unload (FreeLibrary) the service
 //     keeps its one reference until the process ends.
-//   - POSIX uses the same deferred start, so that the order and the effects are alike on both
-//     systems.
+//   - Where the system has no loader lock (POSIX), the slots do their work here, at load, as the
+//     order above says; kPlatformDefersLoaderWork tells each slot which of the two holds.
+//
+// Slot 5 as built: on Windows the machine facts are read by the first call that asks for one
+// (once, under a once-flag); the performance-counter interface (pdh.dll) is loaded only when a
+// system monitor first needs it, once for the process. On POSIX the facts are read here.
 #include "library.h"
 
 namespace Quorvel::detail {
@@ -46,9 +50,11 @@ struct LibraryState {
     LibraryState() {
         // Each later subsystem adds its init call here, in its slot of the order above.
         InitSharedEvents();
+        InitSysInfo();
     }
     ~LibraryState() {
         // The matching fini calls, in reverse order.
+        FiniSysInfo();
         FiniSharedEvents();
     }
 };

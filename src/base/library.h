@@ -11,9 +11,19 @@
 
 namespace Quorvel::detail {
 
+// True where the load sequence runs under a loader lock (Windows): the slots whose work could
+// load another library or block then defer it to the first call that needs it, once.
+extern const bool kPlatformDefersLoaderWork;
+
 // Slot 1: the shared signalled event, then the shared non-signalled one (src/sync/event.cpp).
 // A failure leaves a null handle and is not reported. Fini destroys the signalled one first.
 void InitSharedEvents();
 void FiniSharedEvents();
+
+// Slot 5: the system-information singleton reads the processor, memory and operating-system
+// facts (src/sysinfo/sysinfo.cpp), at load or, where loader work is deferred, at the first call
+// that asks for one. Fini releases them and whatever the monitors kept open.
+void InitSysInfo();
+void FiniSysInfo();
 
 } // namespace Quorvel::detail

@@ -7,7 +7,15 @@
 // static thread-local storage with callbacks that free each ending thread's share of it. The
 // notifications therefore still arrive; this entry point ignores them. The request stays so that
 // an image without such storage does get them switched off.
+#include "library.h"
+
 #include <windows.h>
+
+namespace Quorvel::detail {
+
+const bool kPlatformDefersLoaderWork = true;
+
+} // namespace Quorvel::detail
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
