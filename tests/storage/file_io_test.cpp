@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "qv_storage.h"
@@ -111,6 +112,10 @@ struct FileScanCase {
     bool isSigned, ok;
     long long value;
 };
+
+void PrintTo(const FileScanCase &c, std::ostream *os) {
+    *os << (c.isSigned ? "int " : "unsigned ") << storagetest::Printable(c.text);
+}
 
 class FileScan : public storagetest::TempDirTest,
                  public ::testing::WithParamInterface<FileScanCase> {};

@@ -1,6 +1,7 @@
 // The memory stream: positions, overwrites, the decimal scans and the sticky status.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "qv_storage.h"
@@ -46,6 +47,11 @@ struct ScanCase {
     long long value; // the value read (or, for a failing ReadLong, what value holds after it)
     unsigned taken;
 };
+
+// Cases print as their text, so that a failing case names itself.
+void PrintTo(const ScanCase &c, std::ostream *os) {
+    *os << storagetest::Printable(c.text);
+}
 
 class UlongScan : public ::testing::TestWithParam<ScanCase> {};
 

@@ -44,6 +44,30 @@ protected:
     fs::path root_;
 };
 
+// text with control bytes and quotes escaped, for case names that stay on one line.
+inline std::string Printable(const char *text) {
+    std::string out = "\"";
+    for (const char *p = text; *p; ++p) {
+        switch (*p) {
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '"':
+            out += "\\q";
+            break;
+        default:
+            out += *p;
+        }
+    }
+    return out + "\"";
+}
+
 inline std::string Bytes(Quorvel::cMemoryIO &io) {
     Quorvel::cDataBuf &b = io.GetBuffer();
     const unsigned char *p = b;
