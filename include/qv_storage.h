@@ -48,7 +48,11 @@ public:
     bool SetSize(unsigned int size);
     // Sets the length, growing the block when length passes the size; never shrinks the block.
     // Bytes between the old and the new length are not initialised.
-    bool SetLength(unsigned int length);
+    bool SetLength(unsigned int length) {
+        if (length > _size) return _GrowLength(length);
+        _length = length;
+        return true;
+    }
     // Appends count bytes from src after the bytes in use. False (nothing copied) when the block
     // cannot grow or the new length would not fit in 32 bits.
     bool AddSegment(const unsigned char *src, unsigned int count);
@@ -56,6 +60,8 @@ public:
     void Clean();
 
 private:
+    bool _GrowLength(unsigned int length);
+
     unsigned char *_data = nullptr;
     unsigned int _step;
     unsigned int _length = 0;
@@ -141,6 +147,7 @@ public:
 
 private:
     bool _Check();
+    bool _ResolvePushBack();
     bool _ReadDecimal(bool isSigned, unsigned int &magnitude, bool &negative);
     void _Release();
 
@@ -190,7 +197,12 @@ public:
     cQV_Error &GetStatus() override { return _status; }
 
 private:
-    bool _Check();
+    // The sticky check. The buffer is handed out by GetBuffer, so a caller may have shortened it
+    // or taken its bytes: the position is drawn back to the length, which it must never pass.
+    bool _Check() {
+        if (_position > _buffer.GetLength()) _position = _buffer.GetLength();
+        return _status.code == 0;
+    }
 
     cDataBuf _buffer;
     unsigned int _position = 0;

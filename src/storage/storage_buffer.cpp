@@ -76,8 +76,9 @@ bool cDataBuf::SetSize(unsigned int size) {
     return true;
 }
 
-bool cDataBuf::SetLength(unsigned int length) {
-    if (length > _size && !SetSize(length)) return false;
+// The slow path of SetLength: the length passes the size.
+bool cDataBuf::_GrowLength(unsigned int length) {
+    if (!SetSize(length)) return false;
     _length = length;
     return true;
 }

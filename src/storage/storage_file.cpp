@@ -12,9 +12,16 @@ namespace Quorvel {
 namespace detail {
 
 // One open file shared by copies of a stream; the last owner closes it.
+//
+// Record formats skip separators by reading one byte too many and seeking back to it. A seek of
+// the C runtime costs a system call, so a seek back over exactly the last byte read is done by
+// pushing that byte back instead. A pushed-back byte must be resolved by a real seek before the
+// stream writes, as the C runtime wants a positioning call between reading and writing.
 struct tFileShare {
     std::FILE *file;
     unsigned owners;
+    int lastRead;    // the last byte ReadBytes returned, -1 when another operation came after it
+    bool pushedBack; // a byte was pushed back and no real positioning has happened since
 };
 
 bool StreamModeWithFlag(const char *mode, char flag, char *out, std::size_t outSize) {
@@ -72,7 +79,7 @@ void cFileIO::_Release() {
 bool cFileIO::Open(const char *path, const char *mode) {
     if (_share) Close();
     _status.Reset();
-    detail::tFileShare *share = new (std::nothrow) detail::tFileShare{nullptr, 1};
+    detail::tFileShare *share = new (std::nothrow) detail::tFileShare{nullptr, 1, -1, false};
     if (!share)
         return QV_FAIL(&_status, detail::kErrMemory, "Failed to allocate %d bytes",
                        static_cast<int>(sizeof(detail::tFileShare)));
@@ -107,6 +114,16 @@ bool cFileIO::_Check() {
     return true;
 }
 
+// Before a write or a flush: a pushed-back byte is turned into a real seek to the same position.
+bool cFileIO::_ResolvePushBack() {
+    _share->lastRead = -1;
+    if (!_share->pushedBack) return true;
+    _share->pushedBack = false;
+    const long long at = detail::PlatformTellStreamFile(_share->file);
+    return at >= 0 &&
+           detail::PlatformSeekStreamFile(_share->file, static_cast<unsigned long long>(at));
+}
+
 unsigned int cFileIO::Tell() {
     if (!_Check()) return 0;
     const long long position = detail::PlatformTellStreamFile(_share->file);
@@ -116,6 +133,17 @@ unsigned int cFileIO::Tell() {
 
 bool cFileIO::Seek(unsigned int position) {
     if (!_Check()) return false;
+    const int last = _share->lastRead;
+    _share->lastRead = -1;
+    if (last >= 0) {
+        const long long at = detail::PlatformTellStreamFile(_share->file);
+        if (at >= 1 && static_cast<unsigned long long>(at) == position + 1ull &&
+            std::ungetc(last, _share->file) == last) {
+            _share->pushedBack = true;
+            return true;
+        }
+    }
+    _share->pushedBack = false;
     if (!detail::PlatformSeekStreamFile(_share->file, position))
         return QV_FAIL(&_status, detail::kErrFile, "Failed to seek file [%s] into position %u",
                        static_cast<const char *>(_path), position);
@@ -125,7 +153,10 @@ bool cFileIO::Seek(unsigned int position) {
 bool cFileIO::WriteBytes(unsigned int count, const unsigned char *data) {
     if (!_Check()) return false;
     if (count == 0) return true;
-    if (std::fwrite(data, 1, count, _share->file) != count)
+    const bool ok =
+        _ResolvePushBack() && (count == 1 ? std::putc(data[0], _share->file) != EOF
+                                          : std::fwrite(data, 1, count, _share->file) == count);
+    if (!ok)
         return QV_FAIL(&_status, detail::kErrFile, "Failed to write [%u] bytes to file [%s]", count,
                        static_cast<const char *>(_path));
     return true;
@@ -137,7 +168,7 @@ bool cFileIO::WriteUlong(unsigned int value) {
     char *end = text + sizeof text;
     const char *start = detail::DecimalTextUlong(value, end);
     const size_t n = static_cast<size_t>(end - start);
-    if (std::fwrite(start, 1, n, _share->file) != n)
+    if (!_ResolvePushBack() || std::fwrite(start, 1, n, _share->file) != n)
         return QV_FAIL(&_status, detail::kErrFile, "Failed to write tUlong to file [%s]",
                        static_cast<const char *>(_path));
     return true;
@@ -149,7 +180,7 @@ bool cFileIO::WriteLong(int value) {
     char *end = text + sizeof text;
     const char *start = detail::DecimalTextLong(value, end);
     const size_t n = static_cast<size_t>(end - start);
-    if (std::fwrite(start, 1, n, _share->file) != n)
+    if (!_ResolvePushBack() || std::fwrite(start, 1, n, _share->file) != n)
         return QV_FAIL(&_status, detail::kErrFile, "Failed to write int to file [%s]",
                        static_cast<const char *>(_path));
     return true;
@@ -157,7 +188,7 @@ bool cFileIO::WriteLong(int value) {
 
 bool cFileIO::WriteFlush() {
     if (!_Check()) return false;
-    if (std::fflush(_share->file) != 0)
+    if (!_ResolvePushBack() || std::fflush(_share->file) != 0)
         return QV_FAIL(&_status, detail::kErrFile, "Failed to flush data into file [%s]",
                        static_cast<const char *>(_path));
     return true;
@@ -165,11 +196,21 @@ bool cFileIO::WriteFlush() {
 
 bool cFileIO::ReadBytes(unsigned int count, unsigned char *data) {
     if (!_Check()) return false;
+    _share->lastRead = -1;
     if (count == 0) return true;
-    if (std::fread(data, 1, count, _share->file) != count)
-        return QV_FAIL(&_status, detail::kErrFile, "Failed to read %u bytes from file [%s]", count,
-                       static_cast<const char *>(_path));
-    return true;
+    if (count == 1) {
+        const int c = std::getc(_share->file);
+        if (c != EOF) {
+            data[0] = static_cast<unsigned char>(c);
+            _share->lastRead = c;
+            return true;
+        }
+    } else if (std::fread(data, 1, count, _share->file) == count) {
+        _share->lastRead = data[count - 1];
+        return true;
+    }
+    return QV_FAIL(&_status, detail::kErrFile, "Failed to read %u bytes from file [%s]", count,
+                   static_cast<const char *>(_path));
 }
 
 // Reads white space, an optional sign and decimal digits, as formatted input does, but in the
@@ -177,6 +218,7 @@ bool cFileIO::ReadBytes(unsigned int count, unsigned char *data) {
 // 4294967296 instead of overflowing. The byte after the digits is put back.
 bool cFileIO::_ReadDecimal(bool isSigned, unsigned int &magnitude, bool &negative) {
     std::FILE *f = _share->file;
+    _share->lastRead = -1;
     int c;
     do
         c = std::getc(f);

@@ -50,13 +50,6 @@ void cMemoryIO::Reset() {
     _position = 0;
 }
 
-// The sticky check. The buffer is handed out by GetBuffer, so a caller may have shortened it or
-// taken its bytes: the position is drawn back to the length, which it must never pass.
-bool cMemoryIO::_Check() {
-    if (_position > _buffer.GetLength()) _position = _buffer.GetLength();
-    return _status.IsNotError();
-}
-
 unsigned int cMemoryIO::Tell() {
     if (!_Check()) return 0;
     return _position;
@@ -77,7 +70,11 @@ bool cMemoryIO::WriteBytes(unsigned int count, const unsigned char *data) {
     if (count > ~0u - _position) return false;
     const unsigned end = _position + count;
     if (end > _buffer.GetSize() && !_buffer.SetSize(end)) return false;
-    std::memcpy(static_cast<unsigned char *>(_buffer) + _position, data, count);
+    unsigned char *to = static_cast<unsigned char *>(_buffer) + _position;
+    if (count == 1)
+        *to = *data;
+    else
+        std::memcpy(to, data, count);
     if (end > _buffer.GetLength()) _buffer.SetLength(end);
     _position = end;
     return true;
@@ -107,7 +104,12 @@ bool cMemoryIO::ReadBytes(unsigned int count, unsigned char *data) {
     if (!_Check()) return false;
     if (count > _buffer.GetLength() - _position)
         return QV_FAIL(&_status, detail::kErrFile, "Failed to read %u bytes", count);
-    if (count) std::memcpy(data, static_cast<unsigned char *>(_buffer) + _position, count);
+    const unsigned char *from = static_cast<unsigned char *>(_buffer) + _position;
+    // Record formats read their separators one byte at a time.
+    if (count == 1)
+        *data = *from;
+    else if (count)
+        std::memcpy(data, from, count);
     _position += count;
     return true;
 }

@@ -5,20 +5,31 @@
 
 namespace Quorvel {
 
+namespace {
+
+// The set is searched with its terminator, so a zero byte always counts as a separator. Sets are
+// a few bytes long: a plain loop beats a library search call here.
+bool IsDelim(const char *set, unsigned char byte) {
+    for (const char *d = set;; ++d) {
+        if (static_cast<unsigned char>(*d) == byte) return true;
+        if (!*d) return false;
+    }
+}
+
+} // namespace
+
 bool cDataFormat::ReadDelims() {
     iDataIO *io = _io;
     if (!io) return false;
     const char *delims = GetDelims();
     if (!delims) delims = "";
-    // The set is searched with its terminator, so a zero byte always counts as a separator.
-    const std::size_t setLength = std::strlen(delims) + 1;
     const unsigned start = io->Tell();
     if (io->IsEof()) return true;
     for (unsigned n = 0;; ++n) {
         unsigned char byte;
         if (!io->ReadBytes(1, &byte)) return false;
         // The first other byte is put back by seeking to it, so the next read sees it again.
-        if (!std::memchr(delims, byte, setLength)) return io->Seek(start + n);
+        if (!IsDelim(delims, byte)) return io->Seek(start + n);
         if (io->IsEof()) return true;
     }
 }

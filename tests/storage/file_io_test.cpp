@@ -406,3 +406,49 @@ TEST_F(FileIO, WritesToAFullDeviceFailWithTheirMessages) {
     });
 }
 #endif
+
+// A seek back over the byte just read (how separators are skipped) and the operations after it.
+TEST_F(FileIO, SeekingBackOverTheLastByteReadKeepsEveryPosition) {
+    WriteFile("p.dat", "ab;cd");
+    cFileIO io;
+    ASSERT_TRUE(io.Open(Path("p.dat").c_str(), "r+b"));
+    unsigned char b[8] = {};
+    ASSERT_TRUE(io.ReadBytes(2, b));
+    ASSERT_TRUE(io.Seek(1));
+    EXPECT_EQ(io.Tell(), 1u);
+    ASSERT_TRUE(io.ReadBytes(1, b));
+    EXPECT_EQ(b[0], 'b');
+    ASSERT_TRUE(io.Seek(1));
+    // Writing right after the seek back writes at its position.
+    ASSERT_TRUE(io.WriteBytes(1, U("X")));
+    EXPECT_EQ(io.Tell(), 2u);
+    ASSERT_TRUE(io.Seek(2));
+    ASSERT_TRUE(io.ReadBytes(1, b));
+    ASSERT_TRUE(io.Seek(2));
+    ASSERT_TRUE(io.WriteUlong(7));
+    ASSERT_TRUE(io.Seek(4));
+    ASSERT_TRUE(io.ReadBytes(1, b));
+    ASSERT_TRUE(io.Seek(4));
+    ASSERT_TRUE(io.WriteFlush());
+    ASSERT_TRUE(io.WriteLong(-1));
+    ASSERT_TRUE(io.Seek(0));
+    ASSERT_TRUE(io.ReadBytes(6, b));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(b), 6), "aX7c-1");
+    // At the end: the seek back clears the end indicator, as a seek does.
+    ASSERT_TRUE(io.Seek(5));
+    ASSERT_TRUE(io.ReadBytes(1, b));
+    EXPECT_FALSE(io.ReadBytes(1, b));
+    EXPECT_TRUE(io.IsEof());
+    io.GetStatus().Reset();
+    ASSERT_TRUE(io.Seek(5));
+    EXPECT_FALSE(io.IsEof());
+    // A copy shares the position, the pushed-back byte included.
+    ASSERT_TRUE(io.ReadBytes(1, b));
+    ASSERT_TRUE(io.Seek(5));
+    cFileIO copy(io);
+    ASSERT_TRUE(copy.ReadBytes(1, b));
+    EXPECT_EQ(b[0], '1');
+    EXPECT_TRUE(io.Close());
+    EXPECT_TRUE(copy.Close());
+    EXPECT_EQ(ReadFile("p.dat"), "aX7c-1");
+}
