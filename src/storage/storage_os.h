@@ -11,7 +11,8 @@ namespace Quorvel::detail {
 // Windows). Every other meaning of mode is kept. Null when fopen fails.
 std::FILE *PlatformOpenStreamFile(const char *path, const char *mode);
 
-// Seeks stream to position from the start of its file; false when the seek fails.
+// Seeks stream to position from the start of its file and clears its end-of-file indicator;
+// false when the seek fails.
 bool PlatformSeekStreamFile(std::FILE *stream, unsigned long long position);
 
 // The stream's position, or -1 when it has none.

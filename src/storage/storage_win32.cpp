@@ -21,7 +21,11 @@ std::FILE *PlatformOpenStreamFile(const char *path, const char *mode) {
 }
 
 bool PlatformSeekStreamFile(std::FILE *stream, unsigned long long position) {
-    return _fseeki64(stream, static_cast<long long>(position), SEEK_SET) == 0;
+    if (_fseeki64(stream, static_cast<long long>(position), SEEK_SET) != 0) return false;
+    // A successful seek clears the end-of-file indicator; the 64-bit seek of the runtime that
+    // MinGW links does not always do so (a read that reached the end stays "at the end").
+    std::clearerr(stream);
+    return true;
 }
 
 long long PlatformTellStreamFile(std::FILE *stream) {
