@@ -14,3 +14,4 @@
 #include "qv_cfg.h"
 #include "qv_process.h"
 #include "qv_sysinfo.h"
+#include "qv_storage.h"
