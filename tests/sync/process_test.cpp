@@ -356,6 +356,56 @@ TEST_F(ProcessTest, CreateProcess_RefusesFilesThatAreNotPrograms) {
     }
     EXPECT_FALSE(fs::exists(dir_ / "pwned"));
 }
+
+// A name without a folder is looked up in PATH: a file that may not be executed gives way to a
+// program later on the path, a file that is no program ends the search, and an empty entry is the
+// current folder.
+TEST_F(ProcessTest, CreateProcess_SearchesThePathLikeTheSystem) {
+    const char kName[] = "qv-path-program";
+    for (const char *folder : {"denied", "program", "script"})
+        fs::create_directory(dir_ / folder);
+    std::ofstream(dir_ / "denied" / kName) << "data\n";
+    chmod((dir_ / "denied" / kName).c_str(), 0644);
+    fs::copy_file(ExeDir() / kHelperName, dir_ / "program" / kName);
+    std::ofstream(dir_ / "script" / kName) << "touch pwned\n";
+    chmod((dir_ / "script" / kName).c_str(), 0755);
+    const std::string d = (dir_ / "denied").string(), p = (dir_ / "program").string(),
+                      sc = (dir_ / "script").string(), none = (dir_ / "none").string();
+
+    const struct {
+        std::string path;
+        int error; // 0: the program runs
+    } cases[] = {
+        {d + ":" + p, 0},         {none + ":" + p, 0},      {d, EACCES},
+        {d + ":" + none, EACCES}, {none + ":" + d, EACCES}, {none, ENOENT},
+        {sc + ":" + p, ENOEXEC},
+    };
+    qvtest::ScopedEnv path("PATH");
+    for (const auto &c : cases) {
+        path.Set(c.path.c_str());
+        cQV_Error err;
+        const unsigned pid = osCreateProcess(&err, kName, "--exit 0", nullptr, nullptr, nullptr);
+        if (c.error) {
+            EXPECT_EQ(pid, 0u) << c.path;
+            EXPECT_EQ(std::string(err.text), "Failed to create process: " + ErrorText(c.error))
+                << c.path;
+        } else {
+            EXPECT_NE(pid, 0u) << c.path << ": " << err.text;
+            EXPECT_TRUE(pid == 0 || WaitUntilEnded(pid)) << c.path;
+        }
+    }
+
+    // An empty entry, leading or trailing, names the current folder (the test's own).
+    fs::copy_file(ExeDir() / kHelperName, dir_ / kName);
+    for (const std::string &entries : {":" + none, none + ":"}) {
+        path.Set(entries.c_str());
+        HelperReport report;
+        ASSERT_TRUE(Run(kName, nullptr, report)) << entries;
+        EXPECT_TRUE(report.args.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "pwned"));
+}
+
 #endif
 
 // ---------------------------------------------------------------------------------------------
