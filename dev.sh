@@ -2,22 +2,25 @@
 # Builds and checks qv_os on a Debian 12 machine, installing what is missing (run as root).
 #   ./dev.sh info    build the qvos program and run `qvos info`
 #   ./dev.sh test    build and run every suite: gcc, clang, ASan+UBSan, TSan, Windows x64 and x86
-#                    under Wine, and the installed package with its consumers and examples
+#                    under Wine, s390x under qemu, and the installed package with its consumers
+#                    and examples
 #   ./dev.sh native|clang|asan|tsan|windows|install|format   one of those steps
 #   ./dev.sh windows-x86   the Windows x86 (32-bit) build under 32-bit Wine
+#   ./dev.sh s390x   cross build for big-endian s390x and run every suite under qemu-user
 set -euo pipefail
 cd "$(dirname "$0")"
 JOBS=${JOBS:-$(nproc)}
 
-need_packages() {
-  local missing=()
+need_packages() { # [--no-install-recommends] package...
+  local missing=() opts=()
+  if [ "${1:-}" = --no-install-recommends ]; then opts=("$1"); shift; fi
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
     if [ -z "${QV_APT_UPDATED:-}" ]; then apt-get update -qq; export QV_APT_UPDATED=1; fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${opts[@]}" "${missing[@]}" >/dev/null
   fi
 }
 
@@ -25,6 +28,7 @@ BASE_PKGS=(cmake ninja-build g++ pkg-config)
 TEST_PKGS=(googletest libgtest-dev clang)
 WIN_PKGS=(g++-mingw-w64-x86-64 wine64)
 WIN_X86_PKGS=(g++-mingw-w64-i686 wine32)
+S390X_PKGS=(g++-s390x-linux-gnu qemu-user qemu-user-binfmt binfmt-support)
 
 # A locale with a decimal comma, so that the tests can show that numeric text ignores the locale.
 comma_locale() {
@@ -71,6 +75,28 @@ windows_x86() {
   cmake --preset mingw-x86 >/dev/null
   cmake --build --preset mingw-x86 -j "$JOBS"
   timeout 1800 ctest --preset mingw-x86 -j "$JOBS"
+# Big-endian: the library and every suite cross-built for s390x and run under qemu-user. The tests
+# start s390x children of their own, which only binfmt_misc hands to the emulator. The host's
+# locale archive is little-endian, so the decimal-comma locale is compiled big-endian into a folder
+# of its own (LOCPATH in the test preset).
+s390x() {
+  local start locales=build/s390x-locale
+  start=$(date +%s)
+  need_packages "${BASE_PKGS[@]}" googletest locales
+  need_packages --no-install-recommends "${S390X_PKGS[@]}"
+  update-binfmts --enable qemu-s390x
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-s390x ]; then
+    echo "binfmt_misc does not run s390x programs: the tests cannot start their children" >&2
+    return 1
+  fi
+  if [ ! -e "$locales/de_DE.UTF-8/LC_NUMERIC" ]; then
+    mkdir -p "$locales"
+    # -c writes the locale despite warnings, and the exit status then reports them.
+    localedef --big-endian --no-archive -i de_DE -c -f UTF-8 "$locales/de_DE.UTF-8" || true
+    [ -e "$locales/de_DE.UTF-8/LC_NUMERIC" ] || { echo "localedef made no locale" >&2; return 1; }
+  fi
+  suite s390x
+  echo "== s390x: installed, built and tested in $(( $(date +%s) - start )) s"
 }
 
 package_build() {
@@ -123,6 +149,7 @@ case "${1:-}" in
   tsan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite tsan ;;
   windows) windows ;;
   windows-x86) windows_x86 ;;
+  s390x) s390x ;;
   format) format_check ;;
   install)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"
@@ -140,12 +167,13 @@ case "${1:-}" in
     suite tsan
     windows
     windows_x86
+    s390x
     package_build
     install_check
     echo "== all suites passed in $(( $(date +%s) - start )) s"
     ;;
   *)
-    sed -n '2,8p' "$0" >&2
+    sed -n '2,9p' "$0" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,5 @@
-// Processes on Linux: posix_spawnp without a shell, reaping of our own children, and /proc for
-// processes that are not ours.
+// Processes on Linux: fork and exec with posix_spawnp's search rules and no shell, reaping of our
+// own children, and /proc for processes that are not ours.
 #include "process_os.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,43 +114,170 @@ bool SignalProbe(pid_t pid) {
     return kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// posix_spawn attribute and file-action objects released on every path.
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    bool haveActions = false;
-    bool haveAttr = false;
-
-    int Init() {
-        int rc = posix_spawn_file_actions_init(&actions);
-        if (rc) return rc;
-        haveActions = true;
-        // Only 0, 1 and 2 reach the program, whatever the rest of the process opened without
-        // close-on-exec.
-        rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        if (rc) return rc;
-        rc = posix_spawnattr_init(&attr);
-        if (rc) return rc;
-        haveAttr = true;
-        // A session of its own detaches the child from our terminal and its signals; a fresh signal
-        // state keeps our ignored or blocked signals (SIGPIPE, commonly) from leaking into an
-        // unrelated program.
-        sigset_t all, none;
-        sigfillset(&all);
-        sigemptyset(&none);
-        rc = posix_spawnattr_setsigdefault(&attr, &all);
-        if (!rc) rc = posix_spawnattr_setsigmask(&attr, &none);
-        if (!rc)
-            rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                                                     POSIX_SPAWN_SETSIGMASK);
-        return rc;
-    }
-
-    ~SpawnSetup() {
-        if (haveAttr) posix_spawnattr_destroy(&attr);
-        if (haveActions) posix_spawn_file_actions_destroy(&actions);
-    }
+// Everything the child needs between fork and exec, prepared by the parent: the child may only make
+// async-signal-safe calls, so it allocates nothing, reads no environment and takes no lock.
+struct tSpawnPlan {
+    std::vector<std::string> candidates; // the paths to try, in search order
+    char **argv = nullptr;
+    char **envp = nullptr;
+    int errorFd = -1;     // the write end of the close-on-exec error pipe
+    unsigned fdLimit = 0; // descriptors to close, from 0, when close_range is missing
+    int searchError = 0;  // an error found before any path could be tried
 };
+
+// Fills plan.candidates like posix_spawnp: a name with a '/' is the one path tried; any other name
+// is looked up in PATH (the system's default search path when PATH is unset), where an empty entry
+// is the current folder. No candidate is ever handed to a shell.
+bool PlanSearch(const char *file, tSpawnPlan &plan) {
+    try {
+        if (std::strchr(file, '/')) {
+            plan.candidates.emplace_back(file);
+            return true;
+        }
+        if (std::strlen(file) > NAME_MAX) {
+            plan.searchError = ENAMETOOLONG;
+            return true;
+        }
+        std::string path;
+        if (const char *env = std::getenv("PATH")) {
+            path = env;
+        } else {
+            const size_t n = confstr(_CS_PATH, nullptr, 0);
+            path.assign(n ? n - 1 : 0, '\0');
+            if (!n || confstr(_CS_PATH, &path[0], n) != n) path = "/bin:/usr/bin";
+        }
+        for (size_t start = 0;;) {
+            const size_t colon = std::min(path.find(':', start), path.size());
+            // Entries longer than a path can be are passed over, as the search in the C library
+            // does.
+            if (colon - start < PATH_MAX) {
+                std::string candidate = path.substr(start, colon - start);
+                if (!candidate.empty()) candidate += '/';
+                candidate += file;
+                plan.candidates.push_back(std::move(candidate));
+            }
+            if (colon == path.size()) break;
+            start = colon + 1;
+        }
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+// Writes the reason for the failed start to the parent and ends the child. Async-signal-safe.
+[[noreturn]] void ReportChildFailure(int fd, int error) {
+    while (write(fd, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+// The child between fork and exec; only async-signal-safe calls. It starts with every signal
+// blocked, so no handler of the parent runs in it before the handlers are reset.
+[[noreturn]] void RunChild(const tSpawnPlan &plan) {
+    // Our handlers, and signals we ignore (SIGPIPE, commonly), must not reach an unrelated
+    // program. SIGKILL and SIGSTOP refuse, which is harmless.
+    struct sigaction dfl = {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr);
+
+    // A session of its own detaches the child from our terminal and its signals.
+    if (setsid() < 0) ReportChildFailure(plan.errorFd, errno);
+
+    // Only 0, 1 and 2 reach the program, whatever the rest of the process opened without
+    // close-on-exec; the error pipe closes itself at exec.
+    const unsigned keep = static_cast<unsigned>(plan.errorFd);
+    const auto closeRange = [&plan](unsigned first, unsigned last) {
+        if (first > last) return;
+        if (close_range(first, last, 0) == 0) return;
+        for (unsigned fd = first; fd <= last && fd < plan.fdLimit; ++fd)
+            close(static_cast<int>(fd));
+    };
+    if (keep >= 3) {
+        closeRange(3, keep - 1);
+        closeRange(keep + 1, ~0u);
+    } else {
+        closeRange(3, ~0u);
+    }
+
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    // The search rules of posix_spawnp: a candidate that is missing or may not be executed gives
+    // way to the next; any other failure (a file that is no program, for one) ends the search. A
+    // search that runs out reports a denied candidate before a missing one.
+    int error = plan.searchError;
+    bool denied = false;
+    for (size_t i = 0; !error && i < plan.candidates.size(); ++i) {
+        execve(plan.candidates[i].c_str(), plan.argv, plan.envp);
+        switch (errno) {
+        case EACCES:
+            denied = true;
+            break;
+        case ENOENT:
+        case ENOTDIR:
+        case ESTALE:
+        case ENODEV:
+        case ETIMEDOUT:
+            break;
+        default:
+            error = errno;
+            break;
+        }
+    }
+    if (!error) error = denied ? EACCES : ENOENT;
+    ReportChildFailure(plan.errorFd, error);
+}
+
+// Starts the child and waits until it has either become the program or failed to. The failure
+// comes back through a close-on-exec pipe rather than from posix_spawn, because where posix_spawn
+// is built on a real fork (some C libraries, and emulators that turn its shared-memory clone into
+// one) it reports success for a program that never ran. Returns the pid, or 0 with sysError set.
+pid_t Spawn(tSpawnPlan &plan, int &sysError) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        sysError = errno;
+        return 0;
+    }
+    plan.errorFd = pipeFds[1];
+
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    const pid_t pid = fork();
+    if (pid == 0) RunChild(plan);
+    const int forkError = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    close(pipeFds[1]);
+    if (pid < 0) {
+        close(pipeFds[0]);
+        sysError = forkError;
+        return 0;
+    }
+
+    // End of file means that exec closed the pipe: the program runs.
+    int childError = 0;
+    size_t got = 0;
+    while (got < sizeof childError) {
+        const ssize_t n =
+            read(pipeFds[0], reinterpret_cast<char *>(&childError) + got, sizeof childError - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(pipeFds[0]);
+    if (got == 0) return pid;
+
+    // The child ends right after its report; reap it, since nobody will ask about it.
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    sysError = got == sizeof childError && childError ? childError : ECHILD;
+    return 0;
+}
 
 } // namespace
 
@@ -183,20 +310,20 @@ unsigned PlatformCreateProcess(const char *commandLine, const char *, int &sysEr
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
-    SpawnSetup setup;
-    int rc = setup.Init();
-    if (rc) {
-        sysError = rc;
+    tSpawnPlan plan;
+    if (!PlanSearch(argv[0], plan)) {
+        sysError = ENOMEM;
         return 0;
     }
-    // posix_spawnp reports a program that cannot be executed (missing, not executable, not a binary
-    // or interpreter script) as its own result, and never hands a file to a shell.
-    pid_t pid = 0;
-    rc = posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
-    if (rc) {
-        sysError = rc;
-        return 0;
-    }
+    plan.argv = argv.data();
+    plan.envp = environ;
+    rlimit files = {};
+    plan.fdLimit = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+                           files.rlim_cur < (1u << 20)
+                       ? static_cast<unsigned>(files.rlim_cur)
+                       : (1u << 20);
+    const pid_t pid = Spawn(plan, sysError);
+    if (!pid) return 0;
 
     std::lock_guard<std::mutex> lock(g_childLock);
     ReapEndedChildrenLocked();

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "qv_cfg.h"
+#include "support/qvtest.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,29 +16,21 @@ namespace cfgtest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
+// A fresh folder per test, named after the test for whoever looks in the temporary folder; the
+// shared helper adds the process id and a random part, so that runs side by side (other builds of
+// the suite on the same machine) never share one.
+class TempDir : public qvtest::TempDir {
 public:
-    TempDir() {
-        static std::atomic<int> serial{0};
-        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name =
-            std::string("qvcfg_") + (info ? info->name() : "t") + "_" + std::to_string(serial++);
-        for (char &c : name)
-            if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string &leaf) const { return (path_ / leaf).string(); }
-    const fs::path &path() const { return path_; }
+    TempDir() : qvtest::TempDir(Prefix()) {}
 
 private:
-    fs::path path_;
+    static std::string Prefix() {
+        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("qvcfg_") + (info ? info->name() : "t");
+        for (char &c : name)
+            if (c == '/') c = '_';
+        return name;
+    }
 };
 
 inline void WriteBytes(const std::string &path, const std::string &bytes) {
