@@ -13,3 +13,4 @@
 #include "qv_file.h"
 #include "qv_cfg.h"
 #include "qv_process.h"
+#include "qv_socket.h"
