@@ -99,7 +99,7 @@ std::vector<tNetInterfaceInfo> SelectInterfaces(const std::vector<tAdapter> &ada
 bool IsLinkLocal6(const unsigned char *bytes);
 // The first Ethernet adapter's address (at most 6 bytes) into mac; false when there is none.
 bool SelectEtherMAC(const std::vector<tHwAdapter> &adapters, unsigned char *mac);
-// A link speed file's text (Mbit/s, "-1" or empty when unknown) in bits per second; 0 unknown.
-unsigned long long ParseLinkSpeedMbits(const char *text);
+// A link speed in Mbit/s as the kernel reports it, in bits per second; 0 when unknown.
+unsigned long long LinkSpeedBits(unsigned mbits);
 
 } // namespace Quorvel::detail
