@@ -15,3 +15,4 @@
 #include "qv_process.h"
 #include "qv_sysinfo.h"
 #include "qv_storage.h"
+#include "qv_socket.h"

@@ -40,6 +40,9 @@
 // Slot 5 as built: on Windows the machine facts are read by the first call that asks for one
 // (once, under a once-flag); the performance-counter interface (pdh.dll) is loaded only when a
 // system monitor first needs it, once for the process. On POSIX the facts are read here.
+//
+// Slot 4 as built: Init only arranges the start; the socket service starts once, on the first
+// socket or resolver call (a once-only start that every such call passes through).
 #include "library.h"
 
 namespace Quorvel::detail {
@@ -50,11 +53,13 @@ struct LibraryState {
     LibraryState() {
         // Each later subsystem adds its init call here, in its slot of the order above.
         InitSharedEvents();
+        InitSocketService();
         InitSysInfo();
     }
     ~LibraryState() {
         // The matching fini calls, in reverse order.
         FiniSysInfo();
+        FiniSocketService();
         FiniSharedEvents();
     }
 };

@@ -26,4 +26,11 @@ void FiniSharedEvents();
 void InitSysInfo();
 void FiniSysInfo();
 
+// Slot 4: the platform's socket service (src/net). Init does no work that is unsafe while the
+// loader runs the library's initialisers; the service itself starts once, before the first
+// socket or resolver call, and ends the process with status -1 if it cannot. Fini stops it if it
+// was started.
+void InitSocketService();
+void FiniSocketService();
+
 } // namespace Quorvel::detail

@@ -1,0 +1,301 @@
+// Sockets on Windows: Winsock 2.2. The socket set holds 2048 sockets, so the platform's set is
+// sized to match before its header is read. The service starts once, on the first call that
+// needs it, never while the loader runs the library's initialisers.
+#define FD_SETSIZE 2048
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include "library.h"
+#include "net_os.h"
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace Quorvel::detail {
+
+static_assert(FD_SETSIZE == kSocketSetSize, "the platform's socket set must hold every socket");
+
+namespace {
+
+INIT_ONCE g_serviceOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<bool> g_serviceStarted{false};
+
+BOOL CALLBACK StartService(PINIT_ONCE, PVOID, PVOID *) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        // Without the service no socket call can work; the process ends at once.
+        ExitProcess(static_cast<UINT>(-1));
+    }
+    g_serviceStarted.store(true);
+    return TRUE;
+}
+
+// The handle is 32 bits wide while a SOCKET is pointer-sized. Kernel handles fit in 32 bits,
+// but a value that did not (or a 0, which means "no socket") is closed and refused rather than
+// cut down to another socket's number.
+bool ToHandle(SOCKET s, unsigned &handle) {
+    if (s == 0 || s > static_cast<SOCKET>(UINT_MAX)) {
+        closesocket(s);
+        WSASetLastError(WSAEMFILE);
+        return false;
+    }
+    handle = static_cast<unsigned>(s);
+    return true;
+}
+
+SOCKET ToSocket(unsigned handle) {
+    return static_cast<SOCKET>(handle);
+}
+
+int ToSockaddr(const tQV_InetAddress &addr, sockaddr_storage &ss) {
+    std::memset(&ss, 0, sizeof ss);
+    if (addr.family == eSoctFamilyIPv6) {
+        sockaddr_in6 &a = reinterpret_cast<sockaddr_in6 &>(ss);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(addr.port);
+        std::memcpy(&a.sin6_addr, addr.address.bytes, 16);
+        return sizeof a;
+    }
+    sockaddr_in &a = reinterpret_cast<sockaddr_in &>(ss);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(addr.port);
+    std::memcpy(&a.sin_addr, addr.address.bytes, 4);
+    return sizeof a;
+}
+
+void FromSockaddr(const sockaddr_storage &ss, tQV_InetAddress &addr) {
+    if (ss.ss_family == AF_INET) {
+        const sockaddr_in &a = reinterpret_cast<const sockaddr_in &>(ss);
+        addr.family = eSoctFamilyIPv4;
+        std::memcpy(addr.address.bytes, &a.sin_addr, 4);
+        addr.port = ntohs(a.sin_port);
+    } else if (ss.ss_family == AF_INET6) {
+        const sockaddr_in6 &a = reinterpret_cast<const sockaddr_in6 &>(ss);
+        addr.family = eSoctFamilyIPv6;
+        std::memcpy(addr.address.bytes, &a.sin6_addr, 16);
+        addr.port = ntohs(a.sin6_port);
+    } else {
+        addr.family = eSoctFamilyNone;
+    }
+}
+
+bool IsInetFamily(eSoctFamily f) {
+    return f == eSoctFamilyIPv4 || f == eSoctFamilyIPv6;
+}
+
+} // namespace
+
+void InitSocketService() {
+    // Nothing here: WSAStartup may not run under the loader lock (see library.cpp).
+}
+
+void FiniSocketService() {
+    if (g_serviceStarted.exchange(false)) WSACleanup();
+}
+
+void PlatformEnsureSocketService() {
+    InitOnceExecuteOnce(&g_serviceOnce, StartService, nullptr, nullptr);
+}
+
+int PlatformSoctLastError() {
+    return WSAGetLastError();
+}
+
+bool PlatformSoctIsWouldBlock(int e) {
+    return e == WSAEWOULDBLOCK; // also how a non-blocking connect under way is told
+}
+
+bool PlatformSoctIsInUse(int e) {
+    return e == WSAEADDRINUSE;
+}
+
+bool PlatformSoctCreate(eSoctFamily family, eSoctType type, unsigned &socket) {
+    const bool stream = type == eSoctTypeStream;
+    SOCKET s = ::socket(family == eSoctFamilyIPv6 ? AF_INET6 : AF_INET,
+                        stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return false;
+    return ToHandle(s, socket);
+}
+
+bool PlatformSoctClose(unsigned socket) {
+    return closesocket(ToSocket(socket)) == 0;
+}
+
+bool PlatformSoctShutdown(unsigned socket, eSoctShutdownMode mode) {
+    const int how = mode == eSoctShutdownSend   ? SD_SEND
+                    : mode == eSoctShutdownRecv ? SD_RECEIVE
+                                                : SD_BOTH;
+    return shutdown(ToSocket(socket), how) == 0;
+}
+
+bool PlatformSoctSetNonblock(unsigned socket, bool on) {
+    u_long v = on ? 1 : 0;
+    return ioctlsocket(ToSocket(socket), FIONBIO, &v) == 0;
+}
+
+bool PlatformSoctBind(unsigned socket, const tQV_InetAddress &addr) {
+    sockaddr_storage ss;
+    const int len = ToSockaddr(addr, ss);
+    return bind(ToSocket(socket), reinterpret_cast<sockaddr *>(&ss), len) == 0;
+}
+
+bool PlatformSoctListen(unsigned socket, int backlog) {
+    return listen(ToSocket(socket), backlog) == 0;
+}
+
+bool PlatformSoctAccept(unsigned listener, unsigned &accepted, tQV_InetAddress *peer) {
+    sockaddr_storage ss;
+    int len = sizeof ss;
+    SOCKET s = accept(ToSocket(listener), reinterpret_cast<sockaddr *>(&ss), &len);
+    if (s == INVALID_SOCKET || !ToHandle(s, accepted)) return false;
+    if (peer) FromSockaddr(ss, *peer);
+    return true;
+}
+
+bool PlatformSoctConnect(unsigned socket, const tQV_InetAddress &addr) {
+    if (!IsInetFamily(addr.family)) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return false;
+    }
+    sockaddr_storage ss;
+    const int len = ToSockaddr(addr, ss);
+    return connect(ToSocket(socket), reinterpret_cast<sockaddr *>(&ss), len) == 0;
+}
+
+int PlatformSoctRecv(unsigned socket, unsigned char *buffer, int size) {
+    const int n = recv(ToSocket(socket), reinterpret_cast<char *>(buffer), size, 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int PlatformSoctSend(unsigned socket, const unsigned char *data, int size) {
+    const int n = send(ToSocket(socket), reinterpret_cast<const char *>(data), size, 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int PlatformSoctRecvFrom(unsigned socket, unsigned char *buffer, unsigned size,
+                         tQV_InetAddress &from) {
+    if (size > static_cast<unsigned>(INT_MAX)) size = static_cast<unsigned>(INT_MAX);
+    sockaddr_storage ss;
+    int len = sizeof ss;
+    const int n = recvfrom(ToSocket(socket), reinterpret_cast<char *>(buffer),
+                           static_cast<int>(size), 0, reinterpret_cast<sockaddr *>(&ss), &len);
+    if (n == SOCKET_ERROR) return -1;
+    FromSockaddr(ss, from);
+    return n;
+}
+
+int PlatformSoctSendTo(unsigned socket, const unsigned char *data, int size,
+                       const tQV_InetAddress &to) {
+    if (!IsInetFamily(to.family)) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    sockaddr_storage ss;
+    const int len = ToSockaddr(to, ss);
+    const int n = sendto(ToSocket(socket), reinterpret_cast<const char *>(data), size, 0,
+                         reinterpret_cast<sockaddr *>(&ss), len);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool PlatformSoctGetPeerName(unsigned socket, tQV_InetAddress &peer) {
+    sockaddr_storage ss;
+    int len = sizeof ss;
+    if (getpeername(ToSocket(socket), reinterpret_cast<sockaddr *>(&ss), &len) != 0) return false;
+    FromSockaddr(ss, peer);
+    return true;
+}
+
+bool PlatformSockGetReadSize(unsigned socket, unsigned &size) {
+    u_long n = 0;
+    if (ioctlsocket(ToSocket(socket), FIONREAD, &n) != 0) return false;
+    size = static_cast<unsigned>(n);
+    return true;
+}
+
+namespace {
+
+void OptionLevel(eSoctOption option, int &level, int &name) {
+    switch (option) {
+    case eOptSoError:
+        level = SOL_SOCKET, name = SO_ERROR;
+        break;
+    case eOptTcpNoDelay:
+        level = IPPROTO_TCP, name = TCP_NODELAY;
+        break;
+    case eOptReuseAddr:
+        level = SOL_SOCKET, name = SO_REUSEADDR;
+        break;
+    case eOptV6Only:
+        level = IPPROTO_IPV6, name = IPV6_V6ONLY;
+        break;
+    }
+}
+
+} // namespace
+
+bool PlatformSoctGetOpt(unsigned socket, eSoctOption option, int &value) {
+    int level = 0, name = 0;
+    OptionLevel(option, level, name);
+    int v = 0;
+    int len = sizeof v;
+    if (getsockopt(ToSocket(socket), level, name, reinterpret_cast<char *>(&v), &len) != 0)
+        return false;
+    value = v;
+    return true;
+}
+
+bool PlatformSoctSetOpt(unsigned socket, eSoctOption option, int value) {
+    int level = 0, name = 0;
+    OptionLevel(option, level, name);
+    return setsockopt(ToSocket(socket), level, name, reinterpret_cast<const char *>(&value),
+                      sizeof value) == 0;
+}
+
+bool PlatformSoctSetLinger(unsigned socket, bool on, int seconds) {
+    linger l;
+    l.l_onoff = static_cast<u_short>(on ? 1 : 0);
+    l.l_linger = static_cast<u_short>(seconds);
+    return setsockopt(ToSocket(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&l),
+                      sizeof l) == 0;
+}
+
+// The platform's sets hold pointer-sized sockets: the 32-bit handles are widened on the way in
+// and the ready ones narrowed back on the way out, in the order select leaves them.
+int PlatformSoctSelect(tSocketSet *read, tSocketSet *write, tSocketSet *except, unsigned timeout) {
+    tSocketSet *sets[3] = {read, write, except};
+    std::unique_ptr<fd_set[]> fds(new (std::nothrow) fd_set[3]);
+    if (!fds) {
+        WSASetLastError(WSA_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    fd_set *platform[3] = {nullptr, nullptr, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        if (!sets[i]) continue;
+        platform[i] = &fds[i];
+        platform[i]->fd_count = sets[i]->count;
+        for (unsigned h = 0; h < sets[i]->count; ++h)
+            platform[i]->fd_array[h] = ToSocket(sets[i]->handles[h]);
+    }
+    timeval tv;
+    timeval *limit = nullptr;
+    if (timeout != 0xFFFFFFFFu) {
+        tv.tv_sec = static_cast<long>(timeout / 1000);
+        tv.tv_usec = static_cast<long>((timeout % 1000) * 1000);
+        limit = &tv;
+    }
+    const int n = select(0, platform[0], platform[1], platform[2], limit);
+    if (n == SOCKET_ERROR) return -1;
+    for (int i = 0; i < 3; ++i) {
+        if (!sets[i]) continue;
+        sets[i]->count = platform[i]->fd_count;
+        for (unsigned h = 0; h < sets[i]->count; ++h)
+            sets[i]->handles[h] = static_cast<unsigned>(platform[i]->fd_array[h]);
+    }
+    return n;
+}
+
+} // namespace Quorvel::detail
