@@ -368,14 +368,19 @@ bool PlatformSaveTarget(const char *path, tIoSaveTarget &t) {
     // At most as many links as the system itself follows; more is a loop.
     for (int hops = 0; hops <= 31; ++hops) {
         DWORD attr = GetFileAttributesA(cur);
+        cQV_String next;
         if (attr == INVALID_FILE_ATTRIBUTES) {
             DWORD e = GetLastError();
             if (e != ERROR_FILE_NOT_FOUND) return false;
+            // Some systems report a dangling link as missing; the link itself can still be read.
+            if (readSymbolicLink(cur, next)) {
+                cur = isAbsolute(next) ? next : folderOf(cur) + next;
+                continue;
+            }
             t.path = cur;
             t.kind = IoSaveKind::Missing;
             return true;
         }
-        cQV_String next;
         if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && readSymbolicLink(cur, next)) {
             cur = isAbsolute(next) ? next : folderOf(cur) + next;
             continue;
@@ -469,9 +474,19 @@ IoReplace PlatformSaveReplace(void *file, const char *temp, const tIoSaveTarget 
     // The system's replace keeps the file's security descriptor, attributes, encryption and
     // alternate streams, which a rename over it would drop.
     for (int attempt = 1;; ++attempt) {
-        if (ReplaceFileA(t.path, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-            return IoReplace::Done;
+        // A file held open without delete sharing cannot be replaced; that is seen first, so
+        // that a failing replace leaves nothing of its own behind.
+        HANDLE probe =
+            CreateFileA(t.path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD e = GetLastError();
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+            if (ReplaceFileA(t.path, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                             nullptr))
+                return IoReplace::Done;
+            e = GetLastError();
+        }
         if (e == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
             // The old file is gone and the new one still has its temporary name.
             return MoveFileExA(temp, t.path, MOVEFILE_WRITE_THROUGH) ? IoReplace::Done

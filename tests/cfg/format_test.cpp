@@ -257,4 +257,17 @@ TEST(Format, WriterQuotesOnlyWhatNeedsIt) {
     }
 }
 
+// Ctrl-Z (0x1A) ends the text on Windows, as the system's text-mode reading has it; elsewhere
+// it is a byte like any other.
+TEST(Format, CtrlZEndsTheTextOnWindows) {
+    TempDir dir;
+    cQV_CfgFile doc;
+    ASSERT_TRUE(ReadText(doc, dir, "[A]\nx = 1\n\x1Ay = 2\n[B]\n"));
+#ifdef _WIN32
+    EXPECT_EQ(Dump(doc), "S A\nP x = 1\n");
+#else
+    EXPECT_EQ(Dump(doc), "S A\nP x = 1\nC # \x1Ay = 2\nS B\n");
+#endif
+}
+
 } // namespace

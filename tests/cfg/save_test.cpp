@@ -5,7 +5,9 @@
 #include <set>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -321,6 +323,79 @@ TEST(Save, NamesNearTheLimitSave) {
     ASSERT_TRUE(doc.WriteFile(err, path.c_str())) << err.text;
     EXPECT_EQ(ReadBytes(path), "[new]\nk = v\n");
     EXPECT_EQ(Leftovers(dir, leaf), "");
+}
+#endif
+
+#ifdef _WIN32
+// The replace keeps the file's attributes (hidden here) and leaves nothing behind.
+TEST(SaveWindows, KeepsAttributes) {
+    TempDir dir;
+    std::string path = dir / "h.cfg";
+    WriteBytes(path, "[old]\r\n");
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    ASSERT_TRUE(doc.WriteFile(err, path.c_str())) << err.text;
+    EXPECT_EQ(ReadBytes(path), "[new]\r\n");
+    EXPECT_EQ(GetFileAttributesA(path.c_str()),
+              DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(Leftovers(dir, "h.cfg"), "");
+}
+
+// A reader that holds the file open without delete sharing (as a plain fopen does) keeps the
+// file from being replaced: after a bounded wait the text is written in place.
+TEST(SaveWindows, BusyFileIsWrittenInPlace) {
+    TempDir dir;
+    std::string path = dir / "busy.cfg";
+    WriteBytes(path, "[old]\r\nlonger = than the new text\r\n");
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    bool ok = doc.WriteFile(err, path.c_str());
+    CloseHandle(reader);
+    EXPECT_TRUE(ok) << err.text;
+    EXPECT_EQ(ReadBytes(path), "[new]\r\n");
+    EXPECT_EQ(Leftovers(dir, "busy.cfg"), "");
+}
+
+// A path of 259 bytes, the most the system's plain calls take, saves: the temporary name is no
+// longer than the file's own.
+TEST(SaveWindows, LongPathSaves) {
+    TempDir dir;
+    std::string base = dir / "";
+    if (base.size() > 200) GTEST_SKIP() << "temporary folder too deep";
+    std::string leaf = std::string(259 - base.size() - 4, 'n') + ".cfg";
+    std::string path = base + leaf;
+    ASSERT_EQ(path.size(), 259u);
+    WriteBytes(path, "[old]\r\n");
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    ASSERT_TRUE(doc.WriteFile(err, path.c_str())) << err.text;
+    EXPECT_EQ(ReadBytes(path), "[new]\r\n");
+    EXPECT_EQ(Leftovers(dir, leaf), "");
+}
+
+// A dangling symbolic link gets its target created, as on POSIX, and stays a link.
+TEST(SaveWindows, DanglingLinkCreatesItsTarget) {
+    TempDir dir;
+    std::string link = dir / "l.cfg";
+    // Some systems report success and make no link.
+    if (!CreateSymbolicLinkA(link.c_str(), "t.cfg", 0) ||
+        GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "symbolic links cannot be made here";
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    ASSERT_TRUE(doc.WriteFile(err, link.c_str())) << err.text;
+    EXPECT_EQ(ReadBytes(dir / "t.cfg"), "[new]\r\n");
+    DWORD a = GetFileAttributesA(link.c_str());
+    EXPECT_TRUE(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        << "the link was replaced by a file";
 }
 #endif
 
