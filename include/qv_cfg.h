@@ -149,6 +149,15 @@ public:
     // writing, flushing or replacing fails.
     bool WriteFile(cQV_Error &error, const char *path) const;
 
+    // The format's rules, for programs that take names and values from elsewhere.
+    // True when `name` reads back as the name of a section or parameter and can be found:
+    // letters, '_', '-', bytes of 128 or more, and digits after the first byte; not empty (an
+    // empty name is valid in a file but never matches).
+    static bool IsName(const char *name);
+    // True when WriteFile writes this parameter so that ReadFile gives back the same name,
+    // value and comment (null: empty) on one line.
+    static bool ParamSurvives(const char *name, const char *value, const char *comment);
+
 private:
     bool _ParseLine(const char *line);
     static int _FindToken(const char *text, int pos);

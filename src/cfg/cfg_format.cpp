@@ -382,16 +382,16 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
 
 namespace {
 
-// Puts the value of a parameter line: plain when the reader gives that back unchanged, else in
-// quotes when the reader gives that back unchanged, else plain (the format cannot hold it).
-// The reader's own line scanner decides, on the line as it will be written.
-void PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
-    const cQV_String &v = r.GetValue();
-    if (PlainIsSafe(v)) {
-        out.Put(v);
-        return;
-    }
-    const cQV_String &name = r.GetName(), &comm = r.GetComment();
+// The piece the reader parses holds 32767 bytes with the line end, which counts as one byte.
+const unsigned kMaxLine = kLineBuf - 2;
+
+// The form in which a parameter's value is written: plain (0) when the reader gives that back
+// unchanged, else in quotes (1) when the reader gives that back unchanged, else plain (the
+// format cannot hold the value). The reader's own line scanner decides, on the line as it will
+// be written. `whole` tells whether the chosen line gives back name, value and comment.
+int ChooseForm(const cQV_String &name, const cQV_String &v, const cQV_String &comm,
+               cQV_String &scratch, bool &whole) {
+    whole = false;
     for (int quoted = 0; quoted < 2; ++quoted) {
         unsigned n = name.Length() + 3 + v.Length() + 2u * unsigned(quoted) +
                      (comm.Length() ? 3 + comm.Length() : 0);
@@ -416,16 +416,42 @@ void PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
         Span sn, sv, sc;
         if (ParseSpans(line, type, sn, sv, sc) == kParsed && type == eCfgParam &&
             SpanIs(line, sv, v)) {
-            if (quoted) out.Put("\"", 1);
-            out.Put(v);
-            if (quoted) out.Put("\"", 1);
-            return;
+            whole = SpanIs(line, sn, name) && SpanIs(line, sc, comm) && n <= kMaxLine &&
+                    strlen(line) == n && !memchr(line, '\n', n);
+            return quoted;
         }
     }
+    return 0;
+}
+
+void PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
+    const cQV_String &v = r.GetValue();
+    bool whole;
+    if (PlainIsSafe(v) || ChooseForm(r.GetName(), v, r.GetComment(), scratch, whole) == 0) {
+        out.Put(v);
+        return;
+    }
+    out.Put("\"", 1);
     out.Put(v);
+    out.Put("\"", 1);
 }
 
 } // namespace
+
+bool cQV_CfgFile::IsName(const char *name) {
+    if (!name || !*name || IsDigit(static_cast<unsigned char>(*name))) return false;
+    for (const char *p = name; *p; ++p)
+        if (!IsNameChar(static_cast<unsigned char>(*p))) return false;
+    return true;
+}
+
+bool cQV_CfgFile::ParamSurvives(const char *name, const char *value, const char *comment) {
+    if (!IsName(name)) return false;
+    cQV_String n(name), v(value ? value : ""), c(comment ? comment : ""), scratch;
+    bool whole = false;
+    ChooseForm(n, v, c, scratch, whole);
+    return whole;
+}
 
 bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
     detail::tIoSave save;

@@ -270,4 +270,41 @@ TEST(Format, CtrlZEndsTheTextOnWindows) {
 #endif
 }
 
+// The rules a program checks names and values against before it edits a file.
+TEST(Format, NameAndParameterRules) {
+    struct Name {
+        const char *name;
+        bool ok;
+    };
+    const Name names[] = {{"key", true},  {"_a-9", true}, {"\xC3\xA9t\xC3\xA9", true},
+                          {"", false},    {"9a", false},  {"a b", false},
+                          {"a.b", false}, {"a=b", false}, {nullptr, false}};
+    for (const Name &n : names)
+        EXPECT_EQ(cQV_CfgFile::IsName(n.name), n.ok) << (n.name ? n.name : "(null)");
+
+    struct Param {
+        std::string value;
+        const char *comment;
+        bool ok;
+    };
+    const Param params[] = {
+        {"v", nullptr, true},
+        {"", "c", true},
+        {"a#b", "c", true},
+        {"  lead", nullptr, true},
+        {std::string(32762, 'v'), nullptr, true}, // "k = " and the value fill the piece
+        {std::string(32763, 'v'), nullptr, false},
+        {"trail ", nullptr, false},
+        {"end\"", nullptr, false},
+        {"a\nb", nullptr, false},
+        {"a\"b", "c", false},
+        {"v", " lead", false},
+        {"v", "a\nb", false},
+    };
+    for (const Param &p : params)
+        EXPECT_EQ(cQV_CfgFile::ParamSurvives("k", p.value.c_str(), p.comment), p.ok)
+            << p.value.substr(0, 20) << " # " << (p.comment ? p.comment : "(null)");
+    EXPECT_FALSE(cQV_CfgFile::ParamSurvives("9k", "v", nullptr));
+}
+
 } // namespace
