@@ -379,6 +379,13 @@ bool PlatformSaveTarget(const char *path, tIoSaveTarget &t) {
             }
             t.path = cur;
             t.kind = IoSaveKind::Missing;
+            // A device name ("NUL", "COM1") has no attributes but opens.
+            HANDLE h = CreateFileA(cur, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                if (GetFileType(h) != FILE_TYPE_DISK) t.kind = IoSaveKind::Special;
+                CloseHandle(h);
+            }
             return true;
         }
         if ((attr & FILE_ATTRIBUTE_REPARSE_POINT) && readSymbolicLink(cur, next)) {

@@ -362,6 +362,14 @@ TEST(SaveWindows, BusyFileIsWrittenInPlace) {
     EXPECT_EQ(Leftovers(dir, "busy.cfg"), "");
 }
 
+// The null device takes the text and stays a device.
+TEST(SaveWindows, NullDeviceIsWrittenInPlace) {
+    cQV_CfgFile doc;
+    doc.SetSect("new", false, nullptr);
+    cQV_Error err;
+    EXPECT_TRUE(doc.WriteFile(err, "NUL")) << err.text;
+}
+
 // A path of 259 bytes, the most the system's plain calls take, saves: the temporary name is no
 // longer than the file's own.
 TEST(SaveWindows, LongPathSaves) {
