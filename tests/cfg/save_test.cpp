@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -274,6 +275,39 @@ TEST(Save, HardLinkedFilesKeepTheirLinks) {
     EXPECT_EQ(std::string(err.text), Message("Failed to write data into file [%s]", b));
     EXPECT_EQ(fs::file_size(a), 64u * 1024u)
         << "in place, the text written before the failure stays";
+}
+
+// A user who may write another user's file, but could not give a new file that owner, writes
+// it in place: the file keeps its owner and stays the same file.
+TEST(Save, ForeignOwnedFileIsWrittenInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs a second user to write the file";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    std::string path = dir / "shared.cfg";
+    WriteBytes(path, "[old]\n");
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    struct stat before, after;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(20); // the child never outlives a hung save
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        cQV_CfgFile doc = SmallDocument();
+        cQV_Error err;
+        _exit(doc.WriteFile(err, path.c_str()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become another user here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid) << "the file changed its owner";
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0666u);
+    EXPECT_EQ(ReadBytes(path), "[new]\nk = v\n");
+    EXPECT_EQ(Leftovers(dir, "shared.cfg"), "");
 }
 
 TEST(Save, LinkLoopFailsAndLinksStay) {
