@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes through the configuration reader, writes the document, reads that text
 // back and checks what the format keeps: the same sections and parameters in the same order
-// with the same names, and the same values and comments wherever a value holds no '"', no '#'
-// and no leading blank. The writer adds no quotes, so such a value cannot survive; and the empty
-// line the writer puts before a section comes back as an empty comment record.
+// with the same names, and the same values and comments wherever the format can hold them. A
+// parameter whose value or comment changed must be one that neither the plain nor the quoted
+// form gives back (checked by reading both forms); the empty line the writer puts before a
+// section comes back as an empty comment record.
 #include "qv_cfg.h"
 
 #include <cstdio>
@@ -56,7 +57,7 @@ size_t LineLength(const Rec &r) {
     case eCfgSect:
         return 2 + r.name.size() + comm;
     case eCfgParam:
-        return r.name.size() + 3 + r.value.size() + comm;
+        return r.name.size() + 3 + r.value.size() + 2 + comm; // perhaps in quotes
     default:
         return r.comment.empty() ? 0 : 2 + r.comment.size();
     }
@@ -67,6 +68,24 @@ void WriteInput(const std::string &path, const uint8_t *data, size_t size) {
     Check(f != nullptr, "cannot create the input file");
     Check(size == 0 || std::fwrite(data, 1, size, f) == size, "cannot write the input file");
     std::fclose(f);
+}
+
+// True when the parameter line written with `value` in the plain or the quoted form reads
+// back as `value` and `comment`.
+bool SomeFormHolds(const std::string &value, const std::string &comment) {
+    const std::string forms[] = {value, "\"" + value + "\""};
+    for (const std::string &form : forms) {
+        std::string line = "[S]\nk = " + form + (comment.empty() ? "" : " # " + comment) + "\n";
+        const std::string path = gDir + "/form.cfg";
+        WriteInput(path, reinterpret_cast<const uint8_t *>(line.data()), line.size());
+        cQV_CfgFile doc;
+        cQV_Error err;
+        Check(doc.ReadFile(err, path.c_str()), "reading a form failed");
+        cQV_CfgRecord *p = doc.FindParam(nullptr, "k");
+        if (p && std::string(p->GetValue()) == value && std::string(p->GetComment()) == comment)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -83,6 +102,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     std::atexit([] {
         std::remove((gDir + "/in.cfg").c_str());
         std::remove((gDir + "/out.cfg").c_str());
+        std::remove((gDir + "/form.cfg").c_str());
         rmdir(gDir.c_str());
     });
     return 0;
@@ -138,13 +158,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const Rec &e = expected[i], &g = second[i];
         Check(e.type == g.type, "record kind changed");
         Check(e.name == g.name, "name changed");
-        // Leading blanks (kept by a quoted value) are lost too, as the writer adds no quotes.
-        bool plain = e.value.find_first_of("\"#") == std::string::npos &&
-                     (e.value.empty() || (e.value[0] != ' ' && e.value[0] != '\t'));
-        if (e.type != eCfgParam || plain) {
-            Check(e.value == g.value, "value changed");
-            Check(e.comment == g.comment, "comment changed");
-        }
+        if (e.value == g.value && e.comment == g.comment) continue;
+        Check(e.type == eCfgParam, "a section or comment record changed its comment");
+        Check(!SomeFormHolds(e.value, e.comment),
+              "a value or comment the format can hold did not survive");
     }
     return 0;
 }

@@ -6,7 +6,9 @@
 //   name = value  # comment  a parameter of the section above it
 //   # comment                a comment; blank lines and lines of neither form are comments
 // Names are letters, '_', '-', bytes >= 128 and digits (not first). A value may be quoted to
-// hold '#' or leading blanks; the writer writes values and comments as they stand.
+// hold '#' or leading blanks; the writer quotes a value only when it would not read back
+// otherwise, and writes comments as they stand. On Windows the byte 0x1A (Ctrl-Z) ends the
+// text, as the system's text-mode reading has it.
 #pragma once
 
 #include "qv_error.h"
@@ -117,21 +119,44 @@ public:
     void DelAll();
 
     // Appends one record per line of the file (the document is not cleared first). Lines read
-    // in pieces of at most 32767 bytes; CR LF and LF line ends read alike. A malformed line (a
+    // in pieces of at most 32767 bytes; CR LF and LF line ends read alike; on Windows a 0x1A
+    // byte ends the text. A malformed line (a
     // name beginning with a digit, a section name not followed by ']') ends the reading: the
     // records before it stay and the result is true. False, with code 3 in module "oscfg":
     // "Files to open file [%s] for read" when the file cannot be opened (or is a folder),
     // "Failed to read data from file [%s]" on a read error (records read before it stay);
     // code 7 "Failed to allocate %d bytes." when the line buffer cannot be had.
     bool ReadFile(cQV_Error &error, const char *path);
-    // Writes every record in order, replacing the file safely: the text goes to a new file in
-    // the same folder, is flushed to stable storage and then replaces the target in one step,
-    // keeping its permission bits; a symbolic link stays and its target is replaced. On failure
-    // the original file is untouched. Line ends are LF on POSIX, CR LF on Windows. False, with
-    // code 3 in module "oscfg": "Failed to open file [%s] for write" when the new file cannot
-    // be created, "Failed to write data into file [%s]" when writing, flushing or replacing
-    // fails.
+    // Writes every record in order. Values are written plain when the reader gives them back
+    // unchanged, else in quotes when that reads back unchanged, else as they stand (a value
+    // with a line break, a trailing quote or trailing blanks cannot be held). Line ends are
+    // LF on POSIX, CR LF on Windows.
+    // What the path finally names (symbolic links followed; the links stay, and a dangling
+    // link gets its target created) decides how the text gets there:
+    //  - a new file, or an ordinary file with one name whose owner a new file can be given, is
+    //    replaced atomically: the text goes to a temporary file in the same folder that only
+    //    its owner can open, which takes the file's permissions and owner (on Windows its
+    //    security, attributes and streams), is flushed to stable storage and then replaces
+    //    the file in one step. On failure the file is untouched.
+    //  - everything else is written in place, as opening it for writing would: a device, a
+    //    pipe or a socket (the node stays what it is), a file with several hard links (every
+    //    name keeps seeing the one file), a file the caller may write but whose owner it could
+    //    not give a new file, and on Windows a file another process holds so that it cannot be
+    //    replaced for about a second. A failure part way leaves what was written.
+    //  - a folder, a loop of symbolic links and a file the caller may not write are refused.
+    // False, with code 3 in module "oscfg": "Failed to open file [%s] for write" when the
+    // target is refused or no file can be opened, "Failed to write data into file [%s]" when
+    // writing, flushing or replacing fails.
     bool WriteFile(cQV_Error &error, const char *path) const;
+
+    // The format's rules, for programs that take names and values from elsewhere.
+    // True when `name` reads back as the name of a section or parameter and can be found:
+    // letters, '_', '-', bytes of 128 or more, and digits after the first byte; not empty (an
+    // empty name is valid in a file but never matches).
+    static bool IsName(const char *name);
+    // True when WriteFile writes this parameter so that ReadFile gives back the same name,
+    // value and comment (null: empty) on one line.
+    static bool ParamSurvives(const char *name, const char *value, const char *comment);
 
 private:
     bool _ParseLine(const char *line);

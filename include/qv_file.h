@@ -56,6 +56,17 @@ public:
     cQV_String name;
 };
 
+// ---- Advisory locks between processes ----------------------------------------
+
+// Takes an exclusive advisory lock on the lock file `path` (created when missing, and left in
+// place afterwards), waiting at most waitMs milliseconds for another process to release it.
+// The lock, or null with code 3 "Failed to lock file [%s]. %s". Locks exclude each other
+// between processes only: two locks of one process on one file do not wait for each other
+// on POSIX.
+QV_OS_API void *osLockFile(cQV_Error *error, const char *path, unsigned waitMs);
+// Releases a lock of osLockFile and sets it to null.
+QV_OS_API void osUnlockFile(void *&lock);
+
 // ---- Handles and raw access -------------------------------------------------
 
 // Opens (or with eFileOpenCreate creates/empties) a file; (void*)-1 on failure.

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "cfg/cfg_os.h"
 #include "cfg/cfg_seam.h"
+#include "io/io_os.h"
+#include "io/io_save.h"
+#include "qv_file.h"
 
 namespace Quorvel {
 
@@ -121,6 +123,61 @@ void ScanComment(const char *text, int pos, int end, Span &comm) {
     comm.end = end > p ? end : p;
 }
 
+enum { kParsed, kMalformed, kNoMemory };
+
+// The reader's view of one line: its kind and the spans of its name, value and comment.
+// kMalformed for a line that ends the reading.
+int ParseSpans(const char *line, eQV_CfgType &type, Span &name, Span &value, Span &comm) {
+    int p = SkipBlanks(line, 0);
+    int commStart;
+    name = value = comm = Span();
+    if (line[p] == '[') {
+        int pos = p + 1;
+        if (!ScanName(line, pos, name)) return kMalformed;
+        int q = SkipBlanks(line, pos);
+        if (line[q] != ']') return kMalformed;
+        type = eCfgSect;
+        commStart = q + 1;
+    } else if (line[p] == '#') {
+        type = eCfgComm;
+        commStart = p;
+    } else {
+        int pos = p;
+        if (!ScanName(line, pos, name)) return kMalformed;
+        if (name.begin == name.end) {
+            type = eCfgComm;
+            commStart = name.begin;
+        } else {
+            type = eCfgParam;
+            int q = SkipBlanks(line, pos);
+            if (line[q] == '=') {
+                int vpos = q + 1;
+                ScanValue(line, vpos, value);
+                commStart = vpos;
+            } else {
+                commStart = q;
+            }
+        }
+    }
+    ScanComment(line, commStart, int(strlen(line)), comm);
+    return kParsed;
+}
+
+bool SpanIs(const char *line, const Span &span, const cQV_String &text) {
+    unsigned n = unsigned(span.end - span.begin);
+    return n == text.Length() && memcmp(line + span.begin, text, n) == 0;
+}
+
+// A value holds '#', quotes, line breaks or blanks at either end only in a few values; every
+// other value is written plain without a look at the line.
+bool PlainIsSafe(const cQV_String &v) {
+    unsigned n = v.Length();
+    if (n == 0) return true;
+    const char *s = v;
+    if (strpbrk(s, "\"#\r\n")) return false;
+    return s[0] != ' ' && s[0] != '\t' && s[n - 1] != ' ' && s[n - 1] != '\t';
+}
+
 // Copies text[span] into s with one allocation; false when it cannot be had.
 bool Assign(cQV_String &s, const char *text, const Span &span) {
     int n = span.end - span.begin;
@@ -141,7 +198,7 @@ cQV_String Text(const char *text, const Span &span) {
 // Output buffer of the writer: records are formatted into memory and written in large blocks.
 class Writer {
 public:
-    explicit Writer(detail::CfgSave &save) : _save(save) {}
+    explicit Writer(detail::tIoSave &save) : _save(save) {}
     ~Writer() { delete[] _buf; }
 
     bool Init() {
@@ -170,7 +227,7 @@ public:
 
 private:
     static const size_t kSize = 0x10000;
-    detail::CfgSave &_save;
+    detail::tIoSave &_save;
     char *_buf = nullptr;
     size_t _len = 0;
     bool _ok = true;
@@ -182,10 +239,12 @@ namespace detail {
 
 bool (*cfgWriteHook)(const char *data, size_t n) = nullptr;
 
-bool cfgWriteBlock(CfgSave &save, const char *data, size_t n) {
+bool cfgWriteBlock(tIoSave &save, const char *data, size_t n) {
     if (cfgWriteHook && !cfgWriteHook(data, n)) return false;
-    return PlatformCfgSaveWrite(save, data, n);
+    return save.Write(data, n);
 }
+
+int cfgTextEnd = kIoTextEnd;
 
 } // namespace detail
 
@@ -219,39 +278,9 @@ bool cQV_CfgFile::_ParseLine(const char *line) {
 }
 
 int cQV_CfgFile::_Parse(const char *line) {
-    int p = _FindToken(line, 0);
-    eQV_CfgType type;
+    eQV_CfgType type = eCfgComm;
     Span name, value, comm;
-    int commStart;
-    if (line[p] == '[') {
-        int pos = p + 1;
-        if (!ScanName(line, pos, name)) return kMalformed;
-        int q = _FindToken(line, pos);
-        if (line[q] != ']') return kMalformed;
-        type = eCfgSect;
-        commStart = q + 1;
-    } else if (line[p] == '#') {
-        type = eCfgComm;
-        commStart = p;
-    } else {
-        int pos = p;
-        if (!ScanName(line, pos, name)) return kMalformed;
-        if (name.begin == name.end) {
-            type = eCfgComm;
-            commStart = name.begin;
-        } else {
-            type = eCfgParam;
-            int q = _FindToken(line, pos);
-            if (line[q] == '=') {
-                int vpos = q + 1;
-                ScanValue(line, vpos, value);
-                commStart = vpos;
-            } else {
-                commStart = q;
-            }
-        }
-    }
-    ScanComment(line, commStart, int(strlen(line)), comm);
+    if (ParseSpans(line, type, name, value, comm) != kParsed) return kMalformed;
     cQV_CfgRecord *r = new (std::nothrow) cQV_CfgRecord(type, nullptr, nullptr, nullptr);
     if (!r) return kNoMemory;
     if (!Assign(r->name, line, name) || !Assign(r->value, line, value) ||
@@ -272,8 +301,11 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
         return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
                        line ? kReadBuf : kLineBuf);
     }
-    void *file = path ? detail::PlatformCfgOpenRead(path) : nullptr;
-    if (!file) {
+    void *const noFile = reinterpret_cast<void *>(-1);
+    void *file = path && *path ? detail::PlatformFileOpen(path, eFileOpenRead,
+                                                          eFileShareRead | eFileShareWrite)
+                               : noFile;
+    if (file == noFile) {
         delete[] rbuf;
         return QV_FAIL(&error, detail::kErrFile, "Files to open file [%s] for read",
                        path ? path : "");
@@ -285,11 +317,23 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
     int rpos = 0, rlen = 0, len = 0;
     bool readError = false;
     int status = kParsed;
+    // The platform's text-mode end-of-file byte ends the text as the end of the file does.
+    const int textEnd = detail::cfgTextEnd;
+    bool atEnd = false;
     auto fill = [&]() -> bool {
-        long n = detail::PlatformCfgRead(file, rbuf, kReadBuf);
-        if (n < 0) readError = true;
-        rpos = 0;
-        rlen = n > 0 ? int(n) : 0;
+        rpos = rlen = 0;
+        if (atEnd) return false;
+        unsigned n = 0;
+        if (!detail::PlatformFileRead(file, reinterpret_cast<unsigned char *>(rbuf), kReadBuf, n))
+            readError = true;
+        rlen = int(n);
+        if (textEnd >= 0 && rlen > 0) {
+            const void *stop = memchr(rbuf, textEnd, size_t(rlen));
+            if (stop) {
+                rlen = int(static_cast<const char *>(stop) - rbuf);
+                atEnd = true;
+            }
+        }
         return rlen > 0;
     };
     auto emit = [&]() {
@@ -326,7 +370,7 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
         if (!emit()) break;
     }
     if (status == kParsed && !readError && len > 0) emit();
-    detail::PlatformCfgCloseRead(file);
+    detail::PlatformFileClose(file);
     delete[] rbuf;
     if (status == kNoMemory)
         return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
@@ -336,19 +380,94 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
     return true;
 }
 
+namespace {
+
+// The piece the reader parses holds 32767 bytes with the line end, which counts as one byte.
+const unsigned kMaxLine = kLineBuf - 2;
+
+// The form in which a parameter's value is written: plain (0) when the reader gives that back
+// unchanged, else in quotes (1) when the reader gives that back unchanged, else plain (the
+// format cannot hold the value). The reader's own line scanner decides, on the line as it will
+// be written. `whole` tells whether the chosen line gives back name, value and comment.
+int ChooseForm(const cQV_String &name, const cQV_String &v, const cQV_String &comm,
+               cQV_String &scratch, bool &whole) {
+    whole = false;
+    for (int quoted = 0; quoted < 2; ++quoted) {
+        unsigned n = name.Length() + 3 + v.Length() + 2u * unsigned(quoted) +
+                     (comm.Length() ? 3 + comm.Length() : 0);
+        char *line = scratch.GetBuffer(n);
+        if (!line) break;
+        char *p = line;
+        auto put = [&p](const char *s, size_t k) {
+            memcpy(p, s, k);
+            p += k;
+        };
+        put(name, name.Length());
+        put(" = ", 3);
+        if (quoted) put("\"", 1);
+        put(v, v.Length());
+        if (quoted) put("\"", 1);
+        if (comm.Length()) {
+            put(" # ", 3);
+            put(comm, comm.Length());
+        }
+        *p = 0;
+        eQV_CfgType type = eCfgComm;
+        Span sn, sv, sc;
+        if (ParseSpans(line, type, sn, sv, sc) == kParsed && type == eCfgParam &&
+            SpanIs(line, sv, v)) {
+            whole = SpanIs(line, sn, name) && SpanIs(line, sc, comm) && n <= kMaxLine &&
+                    strlen(line) == n && !memchr(line, '\n', n);
+            return quoted;
+        }
+    }
+    return 0;
+}
+
+void PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
+    const cQV_String &v = r.GetValue();
+    bool whole;
+    if (PlainIsSafe(v) || ChooseForm(r.GetName(), v, r.GetComment(), scratch, whole) == 0) {
+        out.Put(v);
+        return;
+    }
+    out.Put("\"", 1);
+    out.Put(v);
+    out.Put("\"", 1);
+}
+
+} // namespace
+
+bool cQV_CfgFile::IsName(const char *name) {
+    if (!name || !*name || IsDigit(static_cast<unsigned char>(*name))) return false;
+    for (const char *p = name; *p; ++p)
+        if (!IsNameChar(static_cast<unsigned char>(*p))) return false;
+    return true;
+}
+
+bool cQV_CfgFile::ParamSurvives(const char *name, const char *value, const char *comment) {
+    if (!IsName(name)) return false;
+    cQV_String n(name), v(value ? value : ""), c(comment ? comment : ""), scratch;
+    bool whole = false;
+    ChooseForm(n, v, c, scratch, whole);
+    return whole;
+}
+
 bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
-    detail::CfgSave save;
-    if (!detail::PlatformCfgSaveBegin(path, save))
+    detail::tIoSave save;
+    if (!save.Begin(path))
         return QV_FAIL(&error, detail::kErrFile, "Failed to open file [%s] for write",
                        path ? path : "");
     Writer out(save);
     bool ok = out.Init();
+    cQV_String scratch;
+    const char *eol = detail::kIoLineEnd;
     // Set at the start and after a comment record: a section then needs no empty line before it.
     bool brk = true;
     for (cQV_CfgRecord *r = GetFirst(); r && ok; r = GetNext(r)) {
         switch (r->type) {
         case eCfgSect:
-            if (!brk) out.Put(detail::kCfgEol);
+            if (!brk) out.Put(eol);
             out.Put("[", 1);
             out.Put(r->name);
             out.Put("]", 1);
@@ -361,7 +480,7 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
         case eCfgParam:
             out.Put(r->name);
             out.Put(" = ", 3);
-            out.Put(r->value);
+            PutValue(out, *r, scratch);
             if (r->comment.Length()) {
                 out.Put(" # ", 3);
                 out.Put(r->comment);
@@ -376,15 +495,15 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
             brk = true;
             break;
         }
-        out.Put(detail::kCfgEol);
+        out.Put(eol);
         ok = out.Ok();
     }
     if (ok) ok = out.Flush();
     if (!ok) {
-        detail::PlatformCfgSaveAbort(save);
+        save.Abort();
         return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     }
-    if (!detail::PlatformCfgSaveCommit(save))
+    if (!save.Commit())
         return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     return true;
 }

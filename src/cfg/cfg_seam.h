@@ -1,9 +1,9 @@
-// Internal seam of the configuration writer, for tests that make a write fail on demand.
+// Internal seams of the configuration reader and writer, for tests.
 #pragma once
 
 #include <cstddef>
 
-#include "cfg/cfg_os.h"
+#include "io/io_save.h"
 
 namespace Quorvel::detail {
 
@@ -11,7 +11,11 @@ namespace Quorvel::detail {
 // that write fail as a full disk would.
 extern bool (*cfgWriteHook)(const char *data, size_t n);
 
-// Writes one block of a save through the hook and the platform.
-bool cfgWriteBlock(CfgSave &save, const char *data, size_t n);
+// Writes one block of a save through the hook and the file seam.
+bool cfgWriteBlock(tIoSave &save, const char *data, size_t n);
+
+// The byte at which the reader stops as at the end of the file (-1: none). It starts as the
+// platform's text-mode end of file.
+extern int cfgTextEnd;
 
 } // namespace Quorvel::detail

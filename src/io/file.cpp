@@ -391,3 +391,22 @@ bool osReadFileTxt(cQV_Error *error, const char *path, cQV_String &text, unsigne
 }
 
 } // namespace Quorvel
+
+namespace Quorvel {
+
+void *osLockFile(cQV_Error *error, const char *path, unsigned waitMs) {
+    void *lock = path && *path ? detail::PlatformLockFile(path, waitMs) : nullptr;
+    if (!lock) {
+        int code = osGetSysError();
+        QV_FAIL(error, detail::kErrFile, "Failed to lock file [%s]. %s", path ? path : "",
+                (const char *)osGetSysErrorStr(code));
+    }
+    return lock;
+}
+
+void osUnlockFile(void *&lock) {
+    detail::PlatformUnlockFile(lock);
+    lock = nullptr;
+}
+
+} // namespace Quorvel

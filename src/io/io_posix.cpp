@@ -3,6 +3,8 @@
 #include "string_util.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -384,6 +386,205 @@ void PlatformConsoleClose(void *console) {
     if (!c) return;
     if (c->terminal) tcsetattr(STDIN_FILENO, TCSANOW, &c->saved);
     delete c;
+}
+
+// ---- Saving a file ----
+
+const int kIoTextEnd = -1;
+const char kIoLineEnd[] = "\n";
+
+namespace {
+
+void *handleOf(int fd) {
+    return reinterpret_cast<void *>(static_cast<intptr_t>(fd));
+}
+
+bool inGroup(gid_t gid) {
+    if (gid == getegid()) return true;
+    int n = getgroups(0, nullptr);
+    if (n <= 0) return false;
+    gid_t *groups = new (std::nothrow) gid_t[size_t(n)];
+    if (!groups) return false;
+    n = getgroups(n, groups);
+    bool found = false;
+    for (int i = 0; i < n && !found; ++i)
+        found = groups[i] == gid;
+    delete[] groups;
+    return found;
+}
+
+// The folder part of `path` with its final '/', or "" for a bare name.
+cQV_String folderOf(const char *path) {
+    const char *slash = strrchr(path, '/');
+    cQV_String dir;
+    if (!slash) return dir;
+    unsigned n = unsigned(slash - path) + 1;
+    char *d = dir.GetBuffer(n);
+    if (!d) return dir;
+    memcpy(d, path, n);
+    d[n] = 0;
+    return dir;
+}
+
+void fsyncFolderOf(const char *path) {
+    cQV_String dir = folderOf(path);
+    int dfd = open(dir.Length() ? static_cast<const char *>(dir) : ".",
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return;
+    // Not every file system can sync a folder, and the data is in place already.
+    if (fsync(dfd) != 0) {
+    }
+    close(dfd);
+}
+
+} // namespace
+
+bool PlatformSaveTarget(const char *path, tIoSaveTarget &t) {
+    t = tIoSaveTarget();
+    cQV_String cur{static_cast<const char *>(NativePath(path))};
+    // At most as many links as the system itself follows; more is a loop.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        if (lstat(cur, &st) != 0) {
+            if (errno != ENOENT) return false;
+            t.path = cur;
+            t.kind = IoSaveKind::Missing;
+            return true;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            char target[PATH_MAX];
+            ssize_t n = readlink(cur, target, sizeof target - 1);
+            if (n <= 0) return false;
+            target[n] = 0;
+            cur = target[0] == '/' ? cQV_String(target) : folderOf(cur) + target;
+            continue;
+        }
+        t.path = cur;
+        t.kind = S_ISDIR(st.st_mode)   ? IoSaveKind::Directory
+                 : S_ISREG(st.st_mode) ? IoSaveKind::Regular
+                                       : IoSaveKind::Special;
+        t.links = static_cast<unsigned long>(st.st_nlink);
+        t.uid = st.st_uid;
+        t.gid = st.st_gid;
+        t.mode = static_cast<unsigned long>(st.st_mode & 07777);
+        t.mayWrite = t.kind == IoSaveKind::Directory || access(cur, W_OK) == 0;
+        t.ownerKept =
+            geteuid() == 0 || (st.st_uid == geteuid() && inGroup(static_cast<gid_t>(st.st_gid)));
+        return true;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+void *PlatformSaveCreateTemp(const tIoSaveTarget &t, const char *temp, bool &taken) {
+    taken = false;
+    int fd;
+    do {
+        // Owner-only from the first moment: the text may be private until it has the
+        // target's own permissions.
+        fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        taken = errno == EEXIST;
+        return reinterpret_cast<void *>(-1);
+    }
+    if (t.kind == IoSaveKind::Regular) {
+        struct stat st;
+        if (fstat(fd, &st) != 0 ||
+            ((st.st_uid != t.uid || st.st_gid != t.gid) &&
+             fchown(fd, static_cast<uid_t>(t.uid), static_cast<gid_t>(t.gid)) != 0)) {
+            int e = errno;
+            close(fd);
+            unlink(temp);
+            errno = e;
+            return reinterpret_cast<void *>(-1);
+        }
+    }
+    return handleOf(fd);
+}
+
+void *PlatformSaveOpenInPlace(const tIoSaveTarget &t) {
+    int fd;
+    do {
+        fd = open(t.path, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? reinterpret_cast<void *>(-1) : handleOf(fd);
+}
+
+IoReplace PlatformSaveReplace(void *file, const char *temp, const tIoSaveTarget &t) {
+    int fd = fdOf(file);
+    mode_t mode = static_cast<mode_t>(t.mode);
+    bool placeholder = false;
+    if (t.kind == IoSaveKind::Missing) {
+        // A new file gets the permissions any newly created file gets here (0666 less the
+        // umask, or the folder's default access list): create it empty and read them back.
+        // The umask itself cannot be read without changing it for every thread.
+        int pfd = open(t.path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        struct stat st;
+        if (pfd >= 0) {
+            placeholder = true;
+            bool ok = fstat(pfd, &st) == 0;
+            close(pfd);
+            if (!ok) {
+                unlink(t.path);
+                close(fd);
+                return IoReplace::Failed;
+            }
+        } else if (errno != EEXIST || stat(t.path, &st) != 0) {
+            close(fd);
+            return IoReplace::Failed;
+        }
+        mode = st.st_mode & 07777;
+    }
+    bool ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp, t.path) == 0;
+    if (!ok) {
+        int e = errno;
+        if (placeholder) unlink(t.path);
+        errno = e;
+        return IoReplace::Failed;
+    }
+    fsyncFolderOf(t.path);
+    return IoReplace::Done;
+}
+
+bool PlatformSaveFinishInPlace(void *file, const tIoSaveTarget &t) {
+    int fd = fdOf(file);
+    bool ok = fsync(fd) == 0 || t.kind != IoSaveKind::Regular;
+    return close(fd) == 0 && ok;
+}
+
+// ---- Advisory locks ----
+
+void *PlatformLockFile(const char *path, unsigned waitMs) {
+    int fd;
+    do {
+        fd = open(NativePath(path), O_RDWR | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    int *lock = new (std::nothrow) int(fd);
+    for (unsigned waited = 0; lock; waited += 5) {
+        if (fcntl(fd, F_SETLK, &fl) == 0) return lock;
+        if ((errno != EACCES && errno != EAGAIN && errno != EINTR) || waited >= waitMs) break;
+        usleep(5000);
+    }
+    int e = lock ? errno : ENOMEM;
+    delete lock;
+    close(fd);
+    errno = e;
+    return nullptr;
+}
+
+void PlatformUnlockFile(void *lock) {
+    if (!lock) return;
+    int *fd = static_cast<int *>(lock);
+    close(*fd); // closing the descriptor releases the lock
+    delete fd;
 }
 
 } // namespace Quorvel::detail

@@ -216,18 +216,95 @@ TEST(Format, WritingAddsAnEmptyCommentBeforeASection) {
 
 // Values set in memory are written as they stand, so what the format cannot quote is lost on
 // the way back: the text after a '#' and leading blanks.
-TEST(Format, UnquotedValuesLoseHashAndLeadingBlanks) {
+// The writer quotes a value only when the plain form would not read back, and only when the
+// quoted form does; values the format cannot hold at all are written as they stand.
+TEST(Format, WriterQuotesOnlyWhatNeedsIt) {
+    struct Case {
+        const char *value, *comment;
+        const char *line; // as written
+        bool survives;
+    };
+    const Case cases[] = {
+        {"plain words", "", "k = plain words", true},
+        {"", "c", "k =  # c", true},
+        {"x#y", "", "k = \"x#y\"", true},
+        {"http://x/#frag", "why", "k = \"http://x/#frag\" # why", true},
+        {"  lead", "", "k = \"  lead\"", true},
+        {"\tlead", "", "k = \"\tlead\"", true},
+        {"\"q", "", "k = \"\"q\"", true},
+        {"a\"b", "", "k = a\"b", true},
+        {"a \" b # c", "", "k = a \" b # c", true},
+        {"\"x\" # y", "", "k = \"\"x\" # y\"", true},
+        {"a\"b", "c", "k = a\"b # c", false},
+        {"trail  ", "", "k = trail  ", false},
+        {"end\"", "", "k = end\"", false},
+    };
+    TempDir dir;
+    std::string path = dir / "q.cfg";
+    for (const Case &c : cases) {
+        cQV_CfgFile doc;
+        ASSERT_TRUE(doc.SetParam(doc.SetSect("S", false, nullptr), "k", c.value, c.comment));
+        cQV_Error err;
+        ASSERT_TRUE(doc.WriteFile(err, path.c_str())) << err.text;
+        EXPECT_EQ(ReadBytes(path), Native("[S]\n" + std::string(c.line) + "\n")) << c.value;
+        cQV_CfgFile back;
+        ASSERT_TRUE(back.ReadFile(err, path.c_str()));
+        cQV_CfgRecord *p = back.FindParam(nullptr, "k");
+        ASSERT_NE(p, nullptr) << c.value;
+        bool same =
+            std::string(p->GetValue()) == c.value && std::string(p->GetComment()) == c.comment;
+        EXPECT_EQ(same, c.survives) << c.value << " read back as [" << p->GetValue() << "]";
+    }
+}
+
+// Ctrl-Z (0x1A) ends the text on Windows, as the system's text-mode reading has it; elsewhere
+// it is a byte like any other.
+TEST(Format, CtrlZEndsTheTextOnWindows) {
     TempDir dir;
     cQV_CfgFile doc;
-    cQV_CfgRecord *s = doc.SetSect("S", false, nullptr);
-    ASSERT_TRUE(doc.SetParam(s, "a", "x#y", nullptr));
-    ASSERT_TRUE(doc.SetParam(s, "b", "  lead", nullptr));
-    std::string out = dir / "o.cfg";
-    cQV_Error err;
-    ASSERT_TRUE(doc.WriteFile(err, out.c_str()));
-    cQV_CfgFile back;
-    ASSERT_TRUE(back.ReadFile(err, out.c_str()));
-    EXPECT_EQ(Dump(back), "S S\nP a = x # y\nP b = lead\n");
+    ASSERT_TRUE(ReadText(doc, dir, "[A]\nx = 1\n\x1Ay = 2\n[B]\n"));
+#ifdef _WIN32
+    EXPECT_EQ(Dump(doc), "S A\nP x = 1\n");
+#else
+    EXPECT_EQ(Dump(doc), "S A\nP x = 1\nC # \x1Ay = 2\nS B\n");
+#endif
+}
+
+// The rules a program checks names and values against before it edits a file.
+TEST(Format, NameAndParameterRules) {
+    struct Name {
+        const char *name;
+        bool ok;
+    };
+    const Name names[] = {{"key", true},  {"_a-9", true}, {"\xC3\xA9t\xC3\xA9", true},
+                          {"", false},    {"9a", false},  {"a b", false},
+                          {"a.b", false}, {"a=b", false}, {nullptr, false}};
+    for (const Name &n : names)
+        EXPECT_EQ(cQV_CfgFile::IsName(n.name), n.ok) << (n.name ? n.name : "(null)");
+
+    struct Param {
+        std::string value;
+        const char *comment;
+        bool ok;
+    };
+    const Param params[] = {
+        {"v", nullptr, true},
+        {"", "c", true},
+        {"a#b", "c", true},
+        {"  lead", nullptr, true},
+        {std::string(32762, 'v'), nullptr, true}, // "k = " and the value fill the piece
+        {std::string(32763, 'v'), nullptr, false},
+        {"trail ", nullptr, false},
+        {"end\"", nullptr, false},
+        {"a\nb", nullptr, false},
+        {"a\"b", "c", false},
+        {"v", " lead", false},
+        {"v", "a\nb", false},
+    };
+    for (const Param &p : params)
+        EXPECT_EQ(cQV_CfgFile::ParamSurvives("k", p.value.c_str(), p.comment), p.ok)
+            << p.value.substr(0, 20) << " # " << (p.comment ? p.comment : "(null)");
+    EXPECT_FALSE(cQV_CfgFile::ParamSurvives("9k", "v", nullptr));
 }
 
 } // namespace

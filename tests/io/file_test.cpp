@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -102,6 +103,27 @@ TEST_F(FileTest, ReadAtEndAndReadOnlyHandle) {
 
 TEST_F(FileTest, DirectoryCannotBeOpenedAsFile) {
     EXPECT_EQ(kInvalid, osFileOpen(Path().c_str(), 1, 0));
+}
+
+// A lock creates its lock file and can be taken again once released; a lock file that cannot
+// be created is reported. (Exclusion between processes is tested through qvos cfg.)
+TEST_F(FileTest, LockFile) {
+    cQV_Error err;
+    void *lock = osLockFile(&err, Path("a.lock").c_str(), 1000);
+    ASSERT_NE(lock, nullptr) << err.text;
+    EXPECT_TRUE(std::filesystem::exists(Path("a.lock")));
+    osUnlockFile(lock);
+    EXPECT_EQ(lock, nullptr);
+    lock = osLockFile(&err, Path("a.lock").c_str(), 1000);
+    ASSERT_NE(lock, nullptr) << err.text;
+    osUnlockFile(lock);
+
+    std::string bad = Path("no/such/folder/a.lock");
+    EXPECT_EQ(osLockFile(&err, bad.c_str(), 10), nullptr);
+    EXPECT_EQ(err.code, 3);
+    EXPECT_STREQ(err.file, "osio");
+    EXPECT_EQ(std::string(err.text).rfind("Failed to lock file [" + bad + "]. ", 0), 0u)
+        << err.text;
 }
 
 TEST_F(FileTest, SeekTellSize) {
