@@ -186,11 +186,8 @@ int cQV_String::FormatV(const char *fmt, va_list args) {
     if (len >= UINT_MAX - 2) return 0;
     // GetBuffer answers a failed allocation with the old, shorter buffer: writing the text there
     // would run past it. Such a failure returns 0 and leaves the string as it was.
-    const unsigned want = (len < size ? size : len + 1) + 1;
-    const char *old = _buf;
-    const bool roomy = Length() >= want;
-    char *buf = GetBuffer(want);
-    if (!buf || (buf == old && !roomy)) return 0;
+    char *buf = detail::tStringAccess::Room(*this, (len < size ? size : len + 1) + 1);
+    if (!buf) return 0;
     if (len < sizeof local) {
         std::memcpy(buf, local, len + 1);
         return r;

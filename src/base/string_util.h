@@ -14,6 +14,14 @@ struct tStringAccess {
         a._buf = b._buf;
         b._buf = t;
     }
+    // Room for n characters as GetBuffer makes it, but null when it cannot be had: GetBuffer then
+    // hands back the old, shorter buffer, which a caller writing n characters would overrun.
+    static char *Room(cQV_String &s, unsigned n) {
+        const bool roomy = s.Length() >= n;
+        char *const old = s._buf;
+        char *buf = s.GetBuffer(n);
+        return buf && (roomy || buf != old) ? buf : nullptr;
+    }
 };
 
 // s becomes the n bytes at p (which must not lie inside s) with one allocation; n == 0 gives the

@@ -8,6 +8,7 @@
 #include "cfg/cfg_seam.h"
 #include "io/io_os.h"
 #include "io/io_save.h"
+#include "string_util.h"
 #include "qv_file.h"
 
 namespace Quorvel {
@@ -182,11 +183,7 @@ bool PlainIsSafe(const cQV_String &v) {
 bool Assign(cQV_String &s, const char *text, const Span &span) {
     int n = span.end - span.begin;
     if (n <= 0) return true;
-    char *buf = s.GetBuffer(unsigned(n));
-    if (!buf) return false;
-    memcpy(buf, text + span.begin, size_t(n));
-    buf[n] = 0;
-    return true;
+    return detail::AssignBytes(s, text + span.begin, size_t(n));
 }
 
 cQV_String Text(const char *text, const Span &span) {
@@ -388,15 +385,19 @@ const unsigned kMaxLine = kLineBuf - 2;
 // The form in which a parameter's value is written: plain (0) when the reader gives that back
 // unchanged, else in quotes (1) when the reader gives that back unchanged, else plain (the
 // format cannot hold the value). The reader's own line scanner decides, on the line as it will
-// be written. `whole` tells whether the chosen line gives back name, value and comment.
+// be written. `whole` tells whether the chosen line gives back name, value and comment. -1 when
+// the memory for the trial line cannot be had: the form is then unknown, and writing the value
+// plain could cut it.
 int ChooseForm(const cQV_String &name, const cQV_String &v, const cQV_String &comm,
                cQV_String &scratch, bool &whole) {
     whole = false;
     for (int quoted = 0; quoted < 2; ++quoted) {
         unsigned n = name.Length() + 3 + v.Length() + 2u * unsigned(quoted) +
                      (comm.Length() ? 3 + comm.Length() : 0);
-        char *line = scratch.GetBuffer(n);
-        if (!line) break;
+        // The scratch text of an earlier record may be shorter: a failed growth must not be
+        // written into.
+        char *line = detail::tStringAccess::Room(scratch, n);
+        if (!line) return -1;
         char *p = line;
         auto put = [&p](const char *s, size_t k) {
             memcpy(p, s, k);
@@ -424,16 +425,21 @@ int ChooseForm(const cQV_String &name, const cQV_String &v, const cQV_String &co
     return 0;
 }
 
-void PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
+// False when the value's form could not be decided for want of memory.
+bool PutValue(Writer &out, const cQV_CfgRecord &r, cQV_String &scratch) {
     const cQV_String &v = r.GetValue();
     bool whole;
-    if (PlainIsSafe(v) || ChooseForm(r.GetName(), v, r.GetComment(), scratch, whole) == 0) {
+    const int form =
+        PlainIsSafe(v) ? 0 : ChooseForm(r.GetName(), v, r.GetComment(), scratch, whole);
+    if (form < 0) return false;
+    if (form == 0) {
         out.Put(v);
-        return;
+        return true;
     }
     out.Put("\"", 1);
     out.Put(v);
     out.Put("\"", 1);
+    return true;
 }
 
 } // namespace
@@ -464,6 +470,7 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
     const char *eol = detail::kIoLineEnd;
     // Set at the start and after a comment record: a section then needs no empty line before it.
     bool brk = true;
+    const cQV_CfgRecord *unwritable = nullptr; // a value whose form could not be decided
     for (cQV_CfgRecord *r = GetFirst(); r && ok; r = GetNext(r)) {
         switch (r->type) {
         case eCfgSect:
@@ -480,7 +487,11 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
         case eCfgParam:
             out.Put(r->name);
             out.Put(" = ", 3);
-            PutValue(out, *r, scratch);
+            if (!PutValue(out, *r, scratch)) {
+                unwritable = r;
+                ok = false;
+                continue;
+            }
             if (r->comment.Length()) {
                 out.Put(" # ", 3);
                 out.Put(r->comment);
@@ -501,6 +512,12 @@ bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
     if (ok) ok = out.Flush();
     if (!ok) {
         save.Abort();
+        if (unwritable) {
+            const unsigned need = unwritable->name.Length() + unwritable->value.Length() +
+                                  unwritable->comment.Length() + 9;
+            return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
+                           static_cast<int>(need));
+        }
         return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     }
     if (!save.Commit())

@@ -418,11 +418,7 @@ cQV_String folderOf(const char *path) {
     const char *slash = strrchr(path, '/');
     cQV_String dir;
     if (!slash) return dir;
-    unsigned n = unsigned(slash - path) + 1;
-    char *d = dir.GetBuffer(n);
-    if (!d) return dir;
-    memcpy(d, path, n);
-    d[n] = 0;
+    detail::AssignBytes(dir, path, size_t(slash - path) + 1);
     return dir;
 }
 

@@ -4,6 +4,7 @@
 #include "filetime.h"
 #include "io_os.h"
 #include "io_save.h"
+#include "string_util.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -297,11 +298,7 @@ cQV_String folderOf(const char *path) {
         if (*p == '\\' || *p == '/' || (*p == ':' && p == path + 1)) cut = p;
     cQV_String dir;
     if (!cut) return dir;
-    unsigned n = unsigned(cut - path) + 1;
-    char *d = dir.GetBuffer(n);
-    if (!d) return dir;
-    memcpy(d, path, n);
-    d[n] = 0;
+    detail::AssignBytes(dir, path, size_t(cut - path) + 1);
     return dir;
 }
 
