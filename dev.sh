@@ -130,7 +130,7 @@ install_check() {
   env -u LD_LIBRARY_PATH examples/run build/examples
   mkdir -p build/examples-pc
   for src in examples/*.cpp; do
-    g++ -std=c++17 "$src" $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
+    g++ -std=c++17 -Wall -Wextra -Werror "$src" $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
       -Wl,-rpath,"$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir qv_os)" \
       -o "build/examples-pc/$(basename "$src" .cpp)"
   done
