@@ -75,6 +75,8 @@ windows_x86() {
   cmake --preset mingw-x86 >/dev/null
   cmake --build --preset mingw-x86 -j "$JOBS"
   timeout 1800 ctest --preset mingw-x86 -j "$JOBS"
+}
+
 # Big-endian: the library and every suite cross-built for s390x and run under qemu-user. The tests
 # start s390x children of their own, which only binfmt_misc hands to the emulator. The host's
 # locale archive is little-endian, so the decimal-comma locale is compiled big-endian into a folder
@@ -128,7 +130,7 @@ install_check() {
   env -u LD_LIBRARY_PATH examples/run build/examples
   mkdir -p build/examples-pc
   for src in examples/*.cpp; do
-    g++ -std=c++17 "$src" $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
+    g++ -std=c++17 -Wall -Wextra -Werror "$src" $(PKG_CONFIG_PATH="$pc" pkg-config --cflags --libs qv_os) \
       -Wl,-rpath,"$(PKG_CONFIG_PATH="$pc" pkg-config --variable=libdir qv_os)" \
       -o "build/examples-pc/$(basename "$src" .cpp)"
   done
