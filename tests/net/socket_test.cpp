@@ -366,6 +366,37 @@ TEST(Socket, NonBlockingConnectAndRecv) {
     EXPECT_TRUE(err.IsNotError()) << err.text;
 }
 
+// With nothing waiting, a non-blocking accept and a non-blocking receive of a datagram fail at
+// once; the accept tells would-block apart.
+TEST(Socket, NonBlockingAcceptAndRecvFromWithNothingWaiting) {
+    cQV_Error err;
+    LibSocket listener;
+    ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv6, eSoctTypeStream, listener.h));
+    ASSERT_TRUE(osSoctBind(&err, listener.h, Loopback(eSoctFamilyIPv6), nullptr)) << err.text;
+    ASSERT_TRUE(osSoctListen(&err, listener.h, 1));
+    ASSERT_TRUE(osSoctSetNonblock(&err, listener.h, true));
+    unsigned accepted = 99;
+    bool wouldBlock = false;
+    EXPECT_FALSE(osSoctAccept(&err, listener.h, accepted, nullptr, &wouldBlock));
+    EXPECT_EQ(accepted, 0u);
+    EXPECT_TRUE(wouldBlock);
+    EXPECT_TRUE(MessageIs(err, "Failed to accept new connection. Socket:" +
+                                   std::to_string(listener.h) + ", WSAGetLastError()="))
+        << err.text;
+
+    LibSocket udp;
+    ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv4, eSoctTypeDatagram, udp.h));
+    ASSERT_TRUE(osSoctBind(&err, udp.h, Loopback(eSoctFamilyIPv4), nullptr));
+    ASSERT_TRUE(osSoctSetNonblock(&err, udp.h, true));
+    unsigned char buf[4];
+    tQV_InetAddress from{};
+    cQV_Error udpErr;
+    EXPECT_FALSE(osSoctRecvFrom(&udpErr, udp.h, buf, sizeof buf, from, nullptr));
+    EXPECT_TRUE(MessageIs(udpErr, "Recvfrom failed on socket " + std::to_string(udp.h) +
+                                      ". Bytes requested to read=4. WSAGetLastError()="))
+        << udpErr.text;
+}
+
 TEST(Socket, NonBlockingConnectRefusedShowsInSoError) {
     unsigned short port = 0;
     RawHolder closed(RawBound(eSoctFamilyIPv4, SOCK_STREAM, port)); // bound, not listening
