@@ -546,6 +546,31 @@ TEST(SocketSet, CapacityDuplicatesAndRemoval) {
     cFD_SET::Delete(set); // null: nothing
 }
 
+// Handles that differ by many thousands share the set's internal lookup; each stays itself.
+TEST(SocketSet, FarApartHandlesStayDistinct) {
+    cFD_SET *set = cFD_SET::Create(nullptr);
+    ASSERT_NE(set, nullptr);
+    const unsigned a = 7, b = 7 + 4093, c = 7 + 2 * 4093;
+    set->AddSocket(a);
+    set->AddSocket(b);
+    set->AddSocket(b);
+    EXPECT_TRUE(set->IsSocketSet(a));
+    EXPECT_TRUE(set->IsSocketSet(b));
+    EXPECT_FALSE(set->IsSocketSet(c));
+    set->DelSocket(c); // absent: nothing changes
+    set->DelSocket(a);
+    EXPECT_FALSE(set->IsSocketSet(a));
+    EXPECT_TRUE(set->IsSocketSet(b));
+    set->DelSocket(b);
+    EXPECT_FALSE(set->IsSocketSet(b));
+    for (unsigned i = 0; i < 2048; ++i)
+        set->AddSocket(5 + i * 4093u); // every one in the same place of the lookup
+    EXPECT_TRUE(set->IsSocketSet(5 + 2047 * 4093u));
+    set->AddSocket(6);
+    EXPECT_FALSE(set->IsSocketSet(6)) << "full";
+    cFD_SET::Delete(set);
+}
+
 // Two sockets, one with data: only the ready one stays in the set.
 TEST(SocketSelect, KeepsOnlyReadySockets) {
     cQV_Error err;
