@@ -598,6 +598,39 @@ TEST(SocketSelect, KeepsOnlyReadySockets) {
     cFD_SET::Delete(w);
 }
 
+// More sockets in one set than a default-sized platform set could hold, the ready one last.
+TEST(SocketSelect, ManySocketsOneReady) {
+#if !defined(_WIN32)
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    if (lim.rlim_cur < 1400) {
+        lim.rlim_cur = lim.rlim_max < 1400 ? lim.rlim_max : 1400;
+        setrlimit(RLIMIT_NOFILE, &lim);
+        getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    if (lim.rlim_cur < 1400) GTEST_SKIP() << "descriptor limit " << lim.rlim_cur;
+#endif
+    constexpr int kCount = 1200;
+    cQV_Error err;
+    std::vector<LibSocket> sockets(kCount);
+    cFD_SET *r = cFD_SET::Create(&err);
+    ASSERT_NE(r, nullptr);
+    for (LibSocket &s : sockets) {
+        ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv4, eSoctTypeDatagram, s.h)) << err.text;
+        r->AddSocket(s.h);
+    }
+    ASSERT_TRUE(osSoctBind(&err, sockets.back().h, Loopback(eSoctFamilyIPv4), nullptr));
+    const unsigned char one[] = {1};
+    ASSERT_EQ(osSoctSendTo(&err, sockets.front().h, one, 1,
+                           Loopback(eSoctFamilyIPv4, LocalPort(ToRaw(sockets.back().h)))),
+              1)
+        << err.text;
+    EXPECT_EQ(osSoctSelect(&err, 0, r, nullptr, nullptr, 10000), 1) << err.text;
+    EXPECT_TRUE(r->IsSocketSet(sockets.back().h));
+    EXPECT_FALSE(r->IsSocketSet(sockets.front().h));
+    cFD_SET::Delete(r);
+}
+
 TEST(SocketSelect, TimeOuts) {
     cQV_Error err;
     LibSocket s;
