@@ -5,6 +5,7 @@
 #include "error_codes.h"
 #include "net_os.h"
 
+#include <cstring>
 #include <new>
 
 namespace Quorvel {
@@ -15,39 +16,64 @@ const char kModule[] = "ossocket";
 
 using namespace detail;
 
-// The set behind cFD_SET: a count and the handles in the order they were added.
+// The set behind cFD_SET: a count and the handles in the order they were added, which is what
+// the platform's select is handed. Beside it, a count of held handles per bucket (handle modulo
+// a prime) answers "absent" without a search for almost every handle, so that filling a set is
+// linear rather than quadratic; a search runs only where a bucket is shared.
 class cFD_SETimpl final : public cFD_SET {
 public:
-    cFD_SETimpl() { _set.count = 0; }
+    cFD_SETimpl() { DelAllSockets(); }
 
     void DelSocket(unsigned socket) override {
-        for (unsigned i = 0; i < _set.count; ++i) {
-            if (_set.handles[i] != socket) continue;
-            for (unsigned k = i + 1; k < _set.count; ++k)
-                _set.handles[k - 1] = _set.handles[k];
-            --_set.count;
-            return;
-        }
+        if (_inBucket[Bucket(socket)] == 0) return;
+        const unsigned i = Find(socket);
+        if (i == _set.count) return;
+        for (unsigned k = i + 1; k < _set.count; ++k)
+            _set.handles[k - 1] = _set.handles[k];
+        --_set.count;
+        --_inBucket[Bucket(socket)];
     }
     bool IsSocketSet(unsigned socket) override {
-        for (unsigned i = 0; i < _set.count; ++i) {
-            if (_set.handles[i] == socket) return true;
-        }
-        return false;
+        return _inBucket[Bucket(socket)] != 0 && Find(socket) != _set.count;
     }
     void AddSocket(unsigned socket) override {
         if (_set.count >= kSocketSetSize || IsSocketSet(socket)) return;
         _set.handles[_set.count++] = socket;
+        ++_inBucket[Bucket(socket)];
     }
-    void DelAllSockets() override { _set.count = 0; }
+    void DelAllSockets() override {
+        _set.count = 0;
+        std::memset(_inBucket, 0, sizeof _inBucket);
+    }
+
+    // After the platform has changed the handles (select keeps only the ready ones).
+    void Reindex() {
+        std::memset(_inBucket, 0, sizeof _inBucket);
+        for (unsigned i = 0; i < _set.count; ++i)
+            ++_inBucket[Bucket(_set.handles[i])];
+    }
 
     tSocketSet _set;
+
+private:
+    // A prime: descriptor numbers (consecutive) and Windows handles (multiples of 4) both spread
+    // over every bucket.
+    static constexpr unsigned kBuckets = 4093;
+    static unsigned Bucket(unsigned socket) { return socket % kBuckets; }
+    unsigned Find(unsigned socket) const {
+        unsigned i = 0;
+        while (i < _set.count && _set.handles[i] != socket)
+            ++i;
+        return i;
+    }
+
+    unsigned short _inBucket[kBuckets];
 };
 
-tSocketSet *SetOf(cFD_SET *set) {
-    // Every cFD_SET with storage is made by Create; a caller's own subclass would have none.
-    cFD_SETimpl *impl = dynamic_cast<cFD_SETimpl *>(set);
-    return impl ? &impl->_set : nullptr;
+// Every cFD_SET with storage is made by Create; a caller's own subclass has none and counts as
+// an absent set.
+cFD_SETimpl *ImplOf(cFD_SET *set) {
+    return set ? dynamic_cast<cFD_SETimpl *>(set) : nullptr;
 }
 
 } // namespace
@@ -278,8 +304,13 @@ bool osSoctSetOpt_SO_LINGER(cQV_Error *err, unsigned &socket, bool on, int secon
 int osSoctSelect(cQV_Error *err, unsigned, cFD_SET *read, cFD_SET *write, cFD_SET *except,
                  unsigned timeout) {
     PlatformEnsureSocketService();
-    const int n = PlatformSoctSelect(read ? SetOf(read) : nullptr, write ? SetOf(write) : nullptr,
-                                     except ? SetOf(except) : nullptr, timeout);
+    cFD_SETimpl *sets[3] = {ImplOf(read), ImplOf(write), ImplOf(except)};
+    const int n =
+        PlatformSoctSelect(sets[0] ? &sets[0]->_set : nullptr, sets[1] ? &sets[1]->_set : nullptr,
+                           sets[2] ? &sets[2]->_set : nullptr, timeout);
+    for (cFD_SETimpl *set : sets) {
+        if (set) set->Reindex();
+    }
     if (n < 0) {
         QV_FAIL(err, kErrSocket, "Socket select failed. WSAGetLastError()=%d",
                 PlatformSoctLastError());

@@ -366,6 +366,37 @@ TEST(Socket, NonBlockingConnectAndRecv) {
     EXPECT_TRUE(err.IsNotError()) << err.text;
 }
 
+// With nothing waiting, a non-blocking accept and a non-blocking receive of a datagram fail at
+// once; the accept tells would-block apart.
+TEST(Socket, NonBlockingAcceptAndRecvFromWithNothingWaiting) {
+    cQV_Error err;
+    LibSocket listener;
+    ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv6, eSoctTypeStream, listener.h));
+    ASSERT_TRUE(osSoctBind(&err, listener.h, Loopback(eSoctFamilyIPv6), nullptr)) << err.text;
+    ASSERT_TRUE(osSoctListen(&err, listener.h, 1));
+    ASSERT_TRUE(osSoctSetNonblock(&err, listener.h, true));
+    unsigned accepted = 99;
+    bool wouldBlock = false;
+    EXPECT_FALSE(osSoctAccept(&err, listener.h, accepted, nullptr, &wouldBlock));
+    EXPECT_EQ(accepted, 0u);
+    EXPECT_TRUE(wouldBlock);
+    EXPECT_TRUE(MessageIs(err, "Failed to accept new connection. Socket:" +
+                                   std::to_string(listener.h) + ", WSAGetLastError()="))
+        << err.text;
+
+    LibSocket udp;
+    ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv4, eSoctTypeDatagram, udp.h));
+    ASSERT_TRUE(osSoctBind(&err, udp.h, Loopback(eSoctFamilyIPv4), nullptr));
+    ASSERT_TRUE(osSoctSetNonblock(&err, udp.h, true));
+    unsigned char buf[4];
+    tQV_InetAddress from{};
+    cQV_Error udpErr;
+    EXPECT_FALSE(osSoctRecvFrom(&udpErr, udp.h, buf, sizeof buf, from, nullptr));
+    EXPECT_TRUE(MessageIs(udpErr, "Recvfrom failed on socket " + std::to_string(udp.h) +
+                                      ". Bytes requested to read=4. WSAGetLastError()="))
+        << udpErr.text;
+}
+
 TEST(Socket, NonBlockingConnectRefusedShowsInSoError) {
     unsigned short port = 0;
     RawHolder closed(RawBound(eSoctFamilyIPv4, SOCK_STREAM, port)); // bound, not listening
@@ -515,6 +546,31 @@ TEST(SocketSet, CapacityDuplicatesAndRemoval) {
     cFD_SET::Delete(set); // null: nothing
 }
 
+// Handles that differ by many thousands share the set's internal lookup; each stays itself.
+TEST(SocketSet, FarApartHandlesStayDistinct) {
+    cFD_SET *set = cFD_SET::Create(nullptr);
+    ASSERT_NE(set, nullptr);
+    const unsigned a = 7, b = 7 + 4093, c = 7 + 2 * 4093;
+    set->AddSocket(a);
+    set->AddSocket(b);
+    set->AddSocket(b);
+    EXPECT_TRUE(set->IsSocketSet(a));
+    EXPECT_TRUE(set->IsSocketSet(b));
+    EXPECT_FALSE(set->IsSocketSet(c));
+    set->DelSocket(c); // absent: nothing changes
+    set->DelSocket(a);
+    EXPECT_FALSE(set->IsSocketSet(a));
+    EXPECT_TRUE(set->IsSocketSet(b));
+    set->DelSocket(b);
+    EXPECT_FALSE(set->IsSocketSet(b));
+    for (unsigned i = 0; i < 2048; ++i)
+        set->AddSocket(5 + i * 4093u); // every one in the same place of the lookup
+    EXPECT_TRUE(set->IsSocketSet(5 + 2047 * 4093u));
+    set->AddSocket(6);
+    EXPECT_FALSE(set->IsSocketSet(6)) << "full";
+    cFD_SET::Delete(set);
+}
+
 // Two sockets, one with data: only the ready one stays in the set.
 TEST(SocketSelect, KeepsOnlyReadySockets) {
     cQV_Error err;
@@ -540,6 +596,39 @@ TEST(SocketSelect, KeepsOnlyReadySockets) {
     EXPECT_TRUE(w->IsSocketSet(a.h)) << "a datagram socket can always send";
     cFD_SET::Delete(r);
     cFD_SET::Delete(w);
+}
+
+// More sockets in one set than a default-sized platform set could hold, the ready one last.
+TEST(SocketSelect, ManySocketsOneReady) {
+#if !defined(_WIN32)
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    if (lim.rlim_cur < 1400) {
+        lim.rlim_cur = lim.rlim_max < 1400 ? lim.rlim_max : 1400;
+        setrlimit(RLIMIT_NOFILE, &lim);
+        getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    if (lim.rlim_cur < 1400) GTEST_SKIP() << "descriptor limit " << lim.rlim_cur;
+#endif
+    constexpr int kCount = 1200;
+    cQV_Error err;
+    std::vector<LibSocket> sockets(kCount);
+    cFD_SET *r = cFD_SET::Create(&err);
+    ASSERT_NE(r, nullptr);
+    for (LibSocket &s : sockets) {
+        ASSERT_TRUE(osSoctCreate(&err, eSoctFamilyIPv4, eSoctTypeDatagram, s.h)) << err.text;
+        r->AddSocket(s.h);
+    }
+    ASSERT_TRUE(osSoctBind(&err, sockets.back().h, Loopback(eSoctFamilyIPv4), nullptr));
+    const unsigned char one[] = {1};
+    ASSERT_EQ(osSoctSendTo(&err, sockets.front().h, one, 1,
+                           Loopback(eSoctFamilyIPv4, LocalPort(ToRaw(sockets.back().h)))),
+              1)
+        << err.text;
+    EXPECT_EQ(osSoctSelect(&err, 0, r, nullptr, nullptr, 10000), 1) << err.text;
+    EXPECT_TRUE(r->IsSocketSet(sockets.back().h));
+    EXPECT_FALSE(r->IsSocketSet(sockets.front().h));
+    cFD_SET::Delete(r);
 }
 
 TEST(SocketSelect, TimeOuts) {
