@@ -9,7 +9,6 @@
 #include "library.h"
 #include "net_os.h"
 
-#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -22,7 +21,6 @@ static_assert(FD_SETSIZE == kSocketSetSize, "the platform's socket set must hold
 namespace {
 
 INIT_ONCE g_serviceOnce = INIT_ONCE_STATIC_INIT;
-std::atomic<bool> g_serviceStarted{false};
 
 BOOL CALLBACK StartService(PINIT_ONCE, PVOID, PVOID *) {
     WSADATA data;
@@ -30,7 +28,6 @@ BOOL CALLBACK StartService(PINIT_ONCE, PVOID, PVOID *) {
         // Without the service no socket call can work; the process ends at once.
         ExitProcess(static_cast<UINT>(-1));
     }
-    g_serviceStarted.store(true);
     return TRUE;
 }
 
@@ -94,7 +91,9 @@ void InitSocketService() {
 }
 
 void FiniSocketService() {
-    if (g_serviceStarted.exchange(false)) WSACleanup();
+    // WSACleanup may not run under the loader lock either, where this unload step runs: at a
+    // process exit the system ends the service with the process, and after a FreeLibrary the
+    // service keeps its one reference until then (see library.cpp).
 }
 
 void PlatformEnsureSocketService() {
