@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and checks qv_os on a Debian 12 machine, installing what is missing (run as root).
 #   ./dev.sh info    build the qvos program and run `qvos info`
-#   ./dev.sh test    build and run every suite: gcc, clang, ASan+UBSan, TSan, Windows x64 and x86
-#                    under Wine, s390x under qemu, and the installed package with its consumers
-#                    and examples
+#   ./dev.sh test    check formatting and the API reference, then build and run every suite: gcc,
+#                    clang, ASan+UBSan, TSan, Windows x64 and x86 under Wine, s390x under qemu, and
+#                    the installed package with its consumers and examples
 #   ./dev.sh native|clang|asan|tsan|windows|install|format   one of those steps
+#   ./dev.sh docs    the API reference (build/docs/html/index.html); fails on any doxygen warning
 #   ./dev.sh windows-x86   the Windows x86 (32-bit) build under 32-bit Wine
 #   ./dev.sh s390x   cross build for big-endian s390x and run every suite under qemu-user
 set -euo pipefail
@@ -41,6 +42,21 @@ format_check() {
   need_packages clang-format
   echo "== format: every C++ file as .clang-format lays it out"
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
+
+# The API reference from the public headers. Any doxygen warning (an undocumented public
+# declaration, a documentation error) fails the step.
+docs() {
+  need_packages doxygen python3
+  echo "== docs: the API reference, with every public declaration documented"
+  mkdir -p build
+  local log=build/docs-warnings.txt
+  if ! doxygen docs/Doxyfile 2>"$log" || [ -s "$log" ]; then
+    cat "$log" >&2
+    echo "doxygen reported the warnings above" >&2
+    return 1
+  fi
+  echo "== docs: build/docs/html/index.html"
 }
 
 suite() { # preset
@@ -153,6 +169,7 @@ case "${1:-}" in
   windows-x86) windows_x86 ;;
   s390x) s390x ;;
   format) format_check ;;
+  docs) docs ;;
   install)
     need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"
     package_build
@@ -163,6 +180,7 @@ case "${1:-}" in
     comma_locale
     start=$(date +%s)
     format_check
+    docs
     suite dev
     suite clang
     suite asan
@@ -175,7 +193,7 @@ case "${1:-}" in
     echo "== all suites passed in $(( $(date +%s) - start )) s"
     ;;
   *)
-    sed -n '2,9p' "$0" >&2
+    sed -n '2,10p' "$0" >&2
     exit 2
     ;;
 esac

@@ -18,6 +18,7 @@
 
 namespace Quorvel {
 
+// The kind of a record: section, parameter or comment.
 enum eQV_CfgType { eCfgSect = 1, eCfgParam = 2, eCfgComm = 3 };
 
 class cQV_CfgFile;
@@ -31,6 +32,7 @@ public:
     // Copies kind and texts; the target keeps its own place in its list.
     cQV_CfgRecord &operator=(const cQV_CfgRecord &o);
 
+    // The record's kind and texts; a text the record does not hold is empty.
     eQV_CfgType GetType() const { return type; }
     const cQV_String &GetName() const { return name; }
     const cQV_String &GetValue() const { return value; }
@@ -77,6 +79,7 @@ public:
     cQV_CfgFile(const cQV_CfgFile &o);
     // Deep copy; if memory runs out part way, this document is left as it was.
     cQV_CfgFile &operator=(const cQV_CfgFile &o);
+    // Deletes every record.
     ~cQV_CfgFile() { DelAll(); }
 
     // The record list, read-only, for the start of a walk.

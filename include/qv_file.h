@@ -27,33 +27,37 @@ enum {
     eFileShareWrite = 0x200, // others may open the file for writing
 };
 
+// osFileSeek origins; any other value counts as eFileSeekBegin.
 enum eQV_FileSeek {
-    eFileSeekBegin = 0,
-    eFileSeekEnd = 1,
-    eFileSeekCurrent = 2, // any other value counts as eFileSeekBegin
+    eFileSeekBegin = 0,   // from the start of the file
+    eFileSeekEnd = 1,     // from the end of the file
+    eFileSeekCurrent = 2, // from the current position
 };
 
 // Plain value holders; no function of the library fills them.
 class QV_OS_API cQV_FileInfo {
 public:
+    // Zero numbers and an empty name; copies copy every field.
     cQV_FileInfo();
     cQV_FileInfo(const cQV_FileInfo &o);
     cQV_FileInfo &operator=(const cQV_FileInfo &o);
     ~cQV_FileInfo();
 
-    int attributes; // free for the caller's use
-    int size;       // free for the caller's use
-    cQV_String name;
+    int attributes;  // free for the caller's use
+    int size;        // free for the caller's use
+    cQV_String name; // free for the caller's use
 };
 
+// A folder's name holder; no function of the library fills it.
 class QV_OS_API cQV_FolderInfo {
 public:
+    // An empty name; copies copy it.
     cQV_FolderInfo();
     cQV_FolderInfo(const cQV_FolderInfo &o);
     cQV_FolderInfo &operator=(const cQV_FolderInfo &o);
     ~cQV_FolderInfo();
 
-    cQV_String name;
+    cQV_String name; // free for the caller's use
 };
 
 // ---- Advisory locks between processes ----------------------------------------
@@ -80,6 +84,8 @@ QV_OS_API bool osFileRead(void *handle, unsigned char *buffer, unsigned int coun
 // Writes count bytes; written = bytes written.
 QV_OS_API bool osFileWrite(void *handle, const unsigned char *buffer, unsigned int count,
                            unsigned int &written);
+// Writes the file's data through to the storage device (fsync on POSIX); false for the invalid
+// handle or when the system fails.
 QV_OS_API bool osFlushFileBuffers(void *handle);
 // New position, or -1.
 QV_OS_API long long osFileSeek(void *handle, long long offset, eQV_FileSeek origin);

@@ -54,6 +54,7 @@ public:
     // null file is written as "unknown".
     static void Log(cQV_Log *log, int level, const char *file, int line, const char *format, ...)
         QV_OS_PRINTF(5, 6);
+    // Log with the arguments in a va_list, which the caller starts and ends.
     static void LogV(cQV_Log *log, int level, const char *file, int line, const char *format,
                      va_list args);
     // A record from an error record: its file, line and text.
@@ -61,8 +62,10 @@ public:
     // True when log is not null and level <= its output level. Takes no lock.
     static bool IsLog(cQV_Log *log, int level);
 
+    // The output level: records of a higher level are not written.
     int GetOutputLevel();
     void SetOutputLevel(int level);
+    // The maximum size in bytes (0 = no limit).
     int GetMaxSize();
     // Sets the maximum size (0 = no limit) and allows one more notice.
     void SetMaxSize(int size);

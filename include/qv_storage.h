@@ -26,6 +26,7 @@ public:
     cDataBuf(cDataBuf &other, unsigned int step);
     // Adopts data (from malloc or realloc; the buffer frees it): length and size are `length`.
     cDataBuf(unsigned int length, unsigned char *data, unsigned int step);
+    // Frees the block.
     virtual ~cDataBuf();
 
     // Frees this block, then takes over other's block, length and size and empties other.
@@ -39,6 +40,7 @@ public:
     operator unsigned char *() { return _data; }
     operator const unsigned char *() const { return _data; }
 
+    // The bytes in use (length) and the bytes allocated (size).
     unsigned int GetLength() const { return _length; }
     unsigned int GetSize() const { return _size; }
 
@@ -79,20 +81,30 @@ private:
 class QV_OS_API iDataIO {
 public:
     iDataIO() = default;
+    // The interface holds no state; each stream says what its copies share.
     iDataIO(const iDataIO &) = default;
     iDataIO &operator=(const iDataIO &) = default;
     virtual ~iDataIO() = default;
 
+    // The position, in bytes from the start of the stream.
     virtual unsigned int Tell() = 0;
+    // Moves to position; false when the stream cannot go there.
     virtual bool Seek(unsigned int position) = 0;
+    // Writes count bytes of data at the position and moves past them; 0 bytes is a success.
     virtual bool WriteBytes(unsigned int count, const unsigned char *data) = 0;
+    // Writes value as decimal text at the position.
     virtual bool WriteUlong(unsigned int value) = 0;
     virtual bool WriteLong(int value) = 0;
+    // Hands the bytes written so far on to the system (a memory stream has nothing to hand on).
     virtual bool WriteFlush() = 0;
+    // Reads count bytes into data and moves past them; false when fewer are left.
     virtual bool ReadBytes(unsigned int count, unsigned char *data) = 0;
+    // Reads a decimal number into value; false when the position holds none.
     virtual bool ReadUlong(unsigned int &value) = 0;
     virtual bool ReadLong(int &value) = 0;
+    // True at the end of the stream (each stream says when).
     virtual bool IsEof() = 0;
+    // The stream's status record: code 0 while no operation has failed.
     virtual cQV_Error &GetStatus() = 0;
 };
 
@@ -100,15 +112,17 @@ public:
 // child processes. Copies share the open file; it is closed once, when its last owner closes it
 // or is destroyed. Positions cover the whole unsigned 32-bit range (0 to 4294967295).
 // Messages (the path is the one given to the last successful Open):
-//   no file open              "No file opened" (every operation but Open and Close)
-//   Open                      "Files to open file [%s] with mode [%s]"
-//   Close                     "Files to close file [%s]"
-//   Seek                      "Failed to seek file [%s] into position %u"
-//   WriteBytes                "Failed to write [%u] bytes to file [%s]"
-//   WriteUlong / WriteLong    "Failed to write tUlong to file [%s]" / "Failed to write int to file
-//   [%s]" WriteFlush                "Failed to flush data into file [%s]" ReadBytes "Failed to read
-//   %u bytes from file [%s]" ReadUlong / ReadLong      "Failed to read tUlong from file [%s]" /
-//   "Failed to read int from file [%s]"
+//   no file open   "No file opened" (every operation but Open and Close)
+//   Open           "Files to open file [%s] with mode [%s]"
+//   Close          "Files to close file [%s]"
+//   Seek           "Failed to seek file [%s] into position %u"
+//   WriteBytes     "Failed to write [%u] bytes to file [%s]"
+//   WriteUlong     "Failed to write tUlong to file [%s]"
+//   WriteLong      "Failed to write int to file [%s]"
+//   WriteFlush     "Failed to flush data into file [%s]"
+//   ReadBytes      "Failed to read %u bytes from file [%s]"
+//   ReadUlong      "Failed to read tUlong from file [%s]"
+//   ReadLong       "Failed to read int from file [%s]"
 class QV_OS_API cFileIO : public iDataIO {
 public:
     cFileIO() = default;
@@ -129,6 +143,7 @@ public:
 
     // The position; 4294967295 when it cannot be told or does not fit in 32 bits.
     unsigned int Tell() override;
+
     bool Seek(unsigned int position) override;
     bool WriteBytes(unsigned int count, const unsigned char *data) override;
     bool WriteUlong(unsigned int value) override;
@@ -143,6 +158,7 @@ public:
     // The end-of-file indicator, set only once a read has tried to go past the end. Not subject
     // to the sticky status.
     bool IsEof() override;
+
     cQV_Error &GetStatus() override { return _status; }
 
 private:
@@ -166,8 +182,10 @@ private:
 class QV_OS_API cMemoryIO : public iDataIO {
 public:
     cMemoryIO();
+    // Takes over other's bytes (other is left empty at position 0); position and status are copied.
     cMemoryIO(cMemoryIO &other);
     cMemoryIO &operator=(cMemoryIO &other);
+    // Frees the bytes.
     ~cMemoryIO() override = default;
 
     // Takes over buf's bytes (buf is left empty): position 0, status cleared.
@@ -182,6 +200,7 @@ public:
     bool Seek(unsigned int position) override;
     // Overwrites in place and extends the length when writing past it.
     bool WriteBytes(unsigned int count, const unsigned char *data) override;
+
     bool WriteUlong(unsigned int value) override;
     bool WriteLong(int value) override;
     bool WriteFlush() override;
@@ -194,6 +213,7 @@ public:
     bool ReadLong(int &value) override;
     // True when the status is clear and the position is at the length.
     bool IsEof() override;
+
     cQV_Error &GetStatus() override { return _status; }
 
 private:
@@ -216,6 +236,7 @@ private:
 class QV_OS_API cDataFormat {
 public:
     cDataFormat() = default;
+    // Copies share the stream, which no format owns.
     cDataFormat(const cDataFormat &) = default;
     cDataFormat &operator=(const cDataFormat &) = default;
     virtual ~cDataFormat() = default;
@@ -249,6 +270,7 @@ public:
     // The separator bytes, NUL-terminated.
     virtual const char *GetDelims() = 0;
 
+    // The stream the format reads and writes; null when none is set.
     iDataIO *GetIO() { return _io; }
 
 protected:
@@ -261,10 +283,14 @@ protected:
 // or the stream (whose status holds the cause); the storage produces no message of its own.
 class QV_OS_API cDataStorage {
 public:
+    // Whether the storage reads records or writes them.
     enum eMode { eModeRead = 0, eModeWrite = 1 };
 
+    // Read mode, no format.
     cDataStorage() = default;
+    // Reads or writes, as mode says, through format, which the storage does not own.
     cDataStorage(eMode mode, cDataFormat *format) : _mode(mode), _format(format) {}
+    // Copies share the format (never owned) and the saved record start.
     cDataStorage(const cDataStorage &) = default;
     cDataStorage &operator=(const cDataStorage &) = default;
     virtual ~cDataStorage() = default;
@@ -273,6 +299,7 @@ public:
     void SetFormat(eMode mode, cDataFormat *format);
     // Write mode: the format's WriteBegin, then a flush. Read mode: the format's ReadBegin.
     bool Begin();
+    // Nothing is left to finish: always true.
     bool End() { return true; }
 
     // Write mode: writes the record's start through the format and returns the format in format.
@@ -283,6 +310,7 @@ public:
     // format. At the end of the storage (only separators or nothing left) it returns true with id
     // 4294967295 and format null.
     bool ReadRecordBegin(unsigned int &id, cDataFormat *&format);
+    // A record needs no closing: true in read mode, false in write mode.
     bool ReadRecordEnd() { return _mode == eModeRead; }
     // Read mode: seeks back to where the last ReadRecordBegin started, separators included.
     bool ReadRecordCancel();

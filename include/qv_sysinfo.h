@@ -23,8 +23,10 @@ enum eQV_HostType {
     eHostUnknown = 85, // 'U'
 };
 
+// Facts about the machine, as static functions; the class has no object.
 class QV_OS_API cQV_SysInfo {
 public:
+    // Does nothing: there is no state to copy.
     cQV_SysInfo &operator=(const cQV_SysInfo &) { return *this; }
 
     // Number of logical processors (Linux: processors online).
@@ -57,8 +59,10 @@ private:
     cQV_SysInfo() = default;
 };
 
+// Facts about other processes, as static functions.
 class QV_OS_API iQV_ProcInfo {
 public:
+    // Does nothing: there is no state to copy.
     iQV_ProcInfo &operator=(const iQV_ProcInfo &) { return *this; }
     // Not implemented in this build: returns false and leaves name untouched.
     static bool GetName(unsigned int processId, cQV_String &name);
@@ -77,6 +81,8 @@ enum eQV_SysLoadFigure {
 class QV_OS_API iQV_SysLoadMon {
 public:
     virtual ~iQV_SysLoadMon();
+    // Copies the requested mask; copies of a monitor share its performance-counter query (see
+    // Done).
     iQV_SysLoadMon(const iQV_SysLoadMon &) = default;
     iQV_SysLoadMon &operator=(const iQV_SysLoadMon &) = default;
 
@@ -107,6 +113,7 @@ public:
 
 protected:
     iQV_SysLoadMon() = default;
+    // The eQV_SysLoadFigure bits of the last Init.
     int _mask = 0;
 };
 
@@ -115,6 +122,7 @@ protected:
 class QV_OS_API iQV_ProcStatMon {
 public:
     iQV_ProcStatMon() = default;
+    // The interface holds no state; a monitor's copy goes on from the original's samples.
     iQV_ProcStatMon(const iQV_ProcStatMon &) = default;
     iQV_ProcStatMon &operator=(const iQV_ProcStatMon &) = default;
     virtual ~iQV_ProcStatMon();
