@@ -18,15 +18,15 @@ enum eSoctFamily : int { eSoctFamilyNone = 0, eSoctFamilyIPv4 = 1, eSoctFamilyIP
 
 // 16 bytes in network order (byte 0 most significant).
 union tQV_Ip6 {
-    unsigned char bytes[16];
-    unsigned words[4];
+    unsigned char bytes[16]; // the address bytes in network order
+    unsigned words[4];       // the same bytes as four 32-bit words
 };
 
 // IPv4 keeps a.b.c.d in address bytes 0..3; the port is in host order, 0 = none.
 struct tQV_InetAddress {
-    eSoctFamily family;
-    tQV_Ip6 address;
-    unsigned short port;
+    eSoctFamily family;  // none, IPv4 or IPv6
+    tQV_Ip6 address;     // network order; IPv4 in bytes 0..3
+    unsigned short port; // host order; 0 = none
 };
 
 // The readers take a text and its length (0: up to the NUL) and never look at or beyond that
@@ -54,6 +54,7 @@ QV_OS_API cQV_String osGetIpString(const tQV_InetAddress &addr);
 // 127.0.0.1 for family 1, ::1 for family 2, family 0 and zero bytes otherwise; port untouched.
 QV_OS_API void osCreateLocalhostIp(eSoctFamily family, tQV_InetAddress &addr);
 
+// 16- and 32-bit values from host to network byte order (big-endian) and back.
 QV_OS_API unsigned short osSoctHtons(unsigned short v);
 QV_OS_API unsigned osSoctHtonl(unsigned v);
 QV_OS_API unsigned short osSoctNtohs(unsigned short v);
@@ -65,6 +66,7 @@ QV_OS_API unsigned long long osSoctNtohq(unsigned long long v);
 // ---- sockets ----
 
 enum eSoctType : int { eSoctTypeStream = 0, eSoctTypeDatagram = 1 };
+// Which directions osSoctShutdown ends: sending, receiving or both.
 enum eSoctShutdownMode : int {
     eSoctShutdownSend = 0,
     eSoctShutdownRecv = 1,
@@ -133,8 +135,8 @@ QV_OS_API bool osSoctSetOpt_SO_LINGER(cQV_Error *err, unsigned &socket, bool on,
 class QV_OS_API cFD_SET {
 public:
     cFD_SET() = default;
-    cFD_SET(const cFD_SET &) {}
-    cFD_SET &operator=(const cFD_SET &) { return *this; }
+    cFD_SET(const cFD_SET &) {}                           // a set with no storage
+    cFD_SET &operator=(const cFD_SET &) { return *this; } // changes nothing
     virtual ~cFD_SET();
 
     // Removes the socket; the others keep their order.
@@ -161,12 +163,12 @@ QV_OS_API int osSoctSelect(cQV_Error *err, unsigned, cFD_SET *read, cFD_SET *wri
 // One interface address. flags bit 0: point-to-point link. speed: the lower of the transmit and
 // receive link speeds in bits per second (low 32 bits), 0 where the system does not know it.
 struct QV_OS_API tNetInterfaceInfo {
-    cQV_String name;
-    tQV_InetAddress address{};
-    unsigned flags = 0;
-    unsigned speed = 0;
+    cQV_String name;           // the adapter's name as the system gives it
+    tQV_InetAddress address{}; // the interface address (port 0)
+    unsigned flags = 0;        // kNetInterfacePPP for a point-to-point link
+    unsigned speed = 0;        // bits per second; 0 when unknown
 };
-constexpr unsigned kNetInterfacePPP = 1u;
+constexpr unsigned kNetInterfacePPP = 1u; // tNetInterfaceInfo::flags: a point-to-point link
 
 // The local host name; "localhost" when the system cannot give it.
 QV_OS_API cQV_String osGetHostName();
