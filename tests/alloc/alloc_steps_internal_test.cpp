@@ -276,7 +276,8 @@ TEST_F(AllocStepsFiles, ConfigurationReadingEditingAndSaving) {
                          cQV_CfgFile back;
                          cQV_Error e;
                          EXPECT_TRUE(back.ReadFile(e, out.c_str()));
-                         EXPECT_EQ(Dump(back), expected) << "a save reported done wrote another text";
+                         EXPECT_EQ(Dump(back), expected)
+                             << "a save reported done wrote another text";
                      } else {
                          EXPECT_NE(err.code, 0);
                          EXPECT_EQ(qvtest::ReadBytes(out), original)
