@@ -7,6 +7,9 @@
 
 #include <cstring>
 
+// After the system's socket headers, whose types it uses.
+#include "sockaddr.h"
+
 namespace Quorvel::detail {
 
 bool PlatformGetHostName(std::string &name) {
@@ -28,27 +31,7 @@ bool PlatformGetAddrInfo(const char *host, std::vector<tQV_InetAddress> &out) {
         WSASetLastError(rc);
         return false;
     }
-    for (const addrinfo *p = res; p; p = p->ai_next) {
-        tQV_InetAddress a;
-        std::memset(&a, 0, sizeof a);
-        if (p->ai_family == AF_INET && p->ai_addrlen >= sizeof(sockaddr_in)) {
-            a.family = eSoctFamilyIPv4;
-            std::memcpy(a.address.bytes, &reinterpret_cast<sockaddr_in *>(p->ai_addr)->sin_addr, 4);
-        } else if (p->ai_family == AF_INET6 && p->ai_addrlen >= sizeof(sockaddr_in6)) {
-            a.family = eSoctFamilyIPv6;
-            std::memcpy(a.address.bytes, &reinterpret_cast<sockaddr_in6 *>(p->ai_addr)->sin6_addr,
-                        16);
-        } else {
-            continue;
-        }
-        try {
-            out.push_back(a);
-        } catch (...) {
-            freeaddrinfo(res);
-            throw;
-        }
-    }
-    freeaddrinfo(res);
+    TakeAddrinfo(res, out);
     return true;
 }
 

@@ -13,12 +13,16 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// After the system's socket headers, whose types it uses.
+#include "sockaddr.h"
 
 namespace Quorvel::detail {
 
@@ -47,42 +51,6 @@ bool KeepOffZero(int &fd) {
     }
     fd = moved;
     return true;
-}
-
-socklen_t ToSockaddr(const tQV_InetAddress &addr, sockaddr_storage &ss) {
-    std::memset(&ss, 0, sizeof ss);
-    if (addr.family == eSoctFamilyIPv6) {
-        sockaddr_in6 &a = reinterpret_cast<sockaddr_in6 &>(ss);
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(addr.port);
-        std::memcpy(&a.sin6_addr, addr.address.bytes, 16);
-        return sizeof a;
-    }
-    sockaddr_in &a = reinterpret_cast<sockaddr_in &>(ss);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(addr.port);
-    std::memcpy(&a.sin_addr, addr.address.bytes, 4);
-    return sizeof a;
-}
-
-void FromSockaddr(const sockaddr_storage &ss, tQV_InetAddress &addr) {
-    if (ss.ss_family == AF_INET) {
-        const sockaddr_in &a = reinterpret_cast<const sockaddr_in &>(ss);
-        addr.family = eSoctFamilyIPv4;
-        std::memcpy(addr.address.bytes, &a.sin_addr, 4);
-        addr.port = ntohs(a.sin_port);
-    } else if (ss.ss_family == AF_INET6) {
-        const sockaddr_in6 &a = reinterpret_cast<const sockaddr_in6 &>(ss);
-        addr.family = eSoctFamilyIPv6;
-        std::memcpy(addr.address.bytes, &a.sin6_addr, 16);
-        addr.port = ntohs(a.sin6_port);
-    } else {
-        addr.family = eSoctFamilyNone;
-    }
-}
-
-bool IsInetFamily(eSoctFamily f) {
-    return f == eSoctFamilyIPv4 || f == eSoctFamilyIPv6;
 }
 
 long long NowMs() {

@@ -14,6 +14,9 @@
 #include <memory>
 #include <new>
 
+// After the system's socket headers, whose types it uses.
+#include "sockaddr.h"
+
 namespace Quorvel::detail {
 
 static_assert(FD_SETSIZE == kSocketSetSize, "the platform's socket set must hold every socket");
@@ -46,42 +49,6 @@ bool ToHandle(SOCKET s, unsigned &handle) {
 
 SOCKET ToSocket(unsigned handle) {
     return static_cast<SOCKET>(handle);
-}
-
-int ToSockaddr(const tQV_InetAddress &addr, sockaddr_storage &ss) {
-    std::memset(&ss, 0, sizeof ss);
-    if (addr.family == eSoctFamilyIPv6) {
-        sockaddr_in6 &a = reinterpret_cast<sockaddr_in6 &>(ss);
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(addr.port);
-        std::memcpy(&a.sin6_addr, addr.address.bytes, 16);
-        return sizeof a;
-    }
-    sockaddr_in &a = reinterpret_cast<sockaddr_in &>(ss);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(addr.port);
-    std::memcpy(&a.sin_addr, addr.address.bytes, 4);
-    return sizeof a;
-}
-
-void FromSockaddr(const sockaddr_storage &ss, tQV_InetAddress &addr) {
-    if (ss.ss_family == AF_INET) {
-        const sockaddr_in &a = reinterpret_cast<const sockaddr_in &>(ss);
-        addr.family = eSoctFamilyIPv4;
-        std::memcpy(addr.address.bytes, &a.sin_addr, 4);
-        addr.port = ntohs(a.sin_port);
-    } else if (ss.ss_family == AF_INET6) {
-        const sockaddr_in6 &a = reinterpret_cast<const sockaddr_in6 &>(ss);
-        addr.family = eSoctFamilyIPv6;
-        std::memcpy(addr.address.bytes, &a.sin6_addr, 16);
-        addr.port = ntohs(a.sin6_port);
-    } else {
-        addr.family = eSoctFamilyNone;
-    }
-}
-
-bool IsInetFamily(eSoctFamily f) {
-    return f == eSoctFamilyIPv4 || f == eSoctFamilyIPv6;
 }
 
 } // namespace
