@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -273,9 +275,14 @@ TEST(ProcessTime, OwnAndOtherProcesses) {
 
     cQV_SysTime byId(static_cast<uint64_t>(0));
     ASSERT_TRUE(osGetProcessTime(osGetCurrentProcessId(), byId));
-    // The by-id reading may be coarser (clock ticks), never far off.
-    EXPECT_NEAR(static_cast<double>(byId.nanoseconds), static_cast<double>(later.nanoseconds),
-                100e6);
+    // qemu-user (the s390x preset runs the suite under it and sets QEMU_LD_PREFIX for its
+    // children) makes up the emulated process's /proc/<pid>/stat with only a few real fields: its
+    // times read 0 there, so the by-id reading cannot be compared with the own one.
+    if (std::getenv("QEMU_LD_PREFIX") == nullptr) {
+        // The by-id reading may be coarser (clock ticks), never far off.
+        EXPECT_NEAR(static_cast<double>(byId.nanoseconds), static_cast<double>(later.nanoseconds),
+                    100e6);
+    }
 
     cQV_SysTime untouched(static_cast<uint64_t>(12345));
     EXPECT_FALSE(osGetProcessTime(0u, untouched));
