@@ -21,12 +21,12 @@ public:
     cQV_Uid(); // all 16 bytes zero
     // All bytes zero except bytes 6-9, which hold n big-endian (network order).
     cQV_Uid(int n);
-    cQV_Uid(const cQV_Uid &o);
-    cQV_Uid &operator=(const cQV_Uid &o);
-    virtual ~cQV_Uid();
+    cQV_Uid(const cQV_Uid &o);            // copies the 16 bytes
+    cQV_Uid &operator=(const cQV_Uid &o); // copies the 16 bytes; self-assignment does nothing
+    virtual ~cQV_Uid();                   // nothing to release
 
     bool operator==(const cQV_Uid &o) const; // all 16 bytes equal
-    bool operator!=(const cQV_Uid &o) const;
+    bool operator!=(const cQV_Uid &o) const; // some byte differs
     // 1, -1 or 0: this identifier greater, smaller or equal at the first differing byte.
     int Cmp(const cQV_Uid &o) const;
 
