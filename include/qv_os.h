@@ -5,6 +5,7 @@
 #include "qv_string.h"
 #include "qv_error.h"
 #include "qv_list.h"
+#include "qv_uid.h"
 #include "qv_time.h"
 #include "qv_log.h"
 #include "qv_thread.h"

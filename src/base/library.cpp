@@ -43,29 +43,57 @@
 //
 // Slot 4 as built: Init only arranges the start; the socket service starts once, on the first
 // socket or resolver call (a once-only start that every such call passes through).
+//
+// Slot 2 as built: the load time, the critical section and the last generation time are set here;
+// on POSIX the Ethernet address is looked up here too, on Windows by the first Generate (once),
+// which falls back on the load time taken here.
+//
+// Slot 3 is an object of its own, so it stands between two parts of the sequence: the objects of
+// one source file are constructed in the order they are defined here and destroyed in reverse.
 #include "library.h"
+#include "qv_uid.h"
 
 namespace Quorvel::detail {
 
 namespace {
 
-struct LibraryState {
-    LibraryState() {
-        // Each later subsystem adds its init call here, in its slot of the order above.
+struct LibraryStateEarly {
+    LibraryStateEarly() {
         InitSharedEvents();
-        InitSocketService();
-        InitSysInfo();
+        InitUidGenerator();
     }
-    ~LibraryState() {
-        // The matching fini calls, in reverse order.
-        FiniSysInfo();
-        FiniSocketService();
+    ~LibraryStateEarly() {
+        FiniUidGenerator();
         FiniSharedEvents();
     }
 };
 
-// The only static object with a non-trivial constructor in the library.
-const LibraryState gLibraryState;
+struct LibraryStateLate {
+    LibraryStateLate() {
+        InitSocketService();
+        InitSysInfo();
+    }
+    ~LibraryStateLate() {
+        FiniSysInfo();
+        FiniSocketService();
+    }
+};
+
+// With the empty identifier between them, the only static objects of the library whose
+// constructors do work.
+const LibraryStateEarly gLibraryStateEarly; // slots 1 and 2
+
+} // namespace
+
+} // namespace Quorvel::detail
+
+Quorvel::cQV_Uid Quorvel::cQV_Uid::_empty; // slot 3
+
+namespace Quorvel::detail {
+
+namespace {
+
+const LibraryStateLate gLibraryStateLate; // slots 4 and 5
 
 } // namespace
 

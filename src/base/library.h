@@ -20,6 +20,14 @@ extern const bool kPlatformDefersLoaderWork;
 void InitSharedEvents();
 void FiniSharedEvents();
 
+// Slot 2: the identifier generator's state (src/base/uid.cpp): the load time, the machine part
+// (the Ethernet address, or the load time where the machine has none), a critical section and the
+// last generation time. Where loader work is deferred, the Ethernet address is looked up once, by
+// the first identifier generated; the load time it falls back on is still the one taken here.
+// Fini destroys the critical section.
+void InitUidGenerator();
+void FiniUidGenerator();
+
 // Slot 5: the system-information singleton reads the processor, memory and operating-system
 // facts (src/sysinfo/sysinfo.cpp), at load or, where loader work is deferred, at the first call
 // that asks for one. Fini releases them and whatever the monitors kept open.

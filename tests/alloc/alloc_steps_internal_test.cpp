@@ -11,12 +11,17 @@
 #include "qv_log.h"
 #include "qv_string.h"
 #include "qv_thread.h"
+#include "qv_uid.h"
+#include "library.h"
 #include "support/qvtest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <functional>
+#include <set>
+#include <thread>
+#include <vector>
 #include <new>
 #include <string>
 
@@ -352,6 +357,44 @@ TEST(AllocSteps, SynchronisationObjects) {
                          osCloseThread(handle);
                      else
                          EXPECT_TRUE(err.code == 7 || err.code == 4) << err.code;
+                 }});
+}
+
+// Without its critical section (memory ran out at load) the generator still hands out each time
+// stamp once: threads generating side by side get distinct, increasing times.
+TEST(AllocSteps, IdentifierGenerator) {
+    StepThrough({"generator state", [] { detail::FiniUidGenerator(); },
+                 [] { detail::InitUidGenerator(); },
+                 [](bool) {
+                     constexpr int kThreads = 4, kEach = 25;
+                     std::vector<std::vector<std::string>> made(kThreads);
+                     std::vector<std::thread> threads;
+                     for (int t = 0; t < kThreads; ++t) {
+                         threads.emplace_back([&made, t] {
+                             for (int i = 0; i < kEach; ++i) {
+                                 cQV_Uid u;
+                                 u.Generate();
+                                 made[t].push_back(static_cast<const char *>(u.ToString()));
+                             }
+                         });
+                     }
+                     for (std::thread &t : threads)
+                         t.join();
+                     std::set<std::string> times;
+                     for (const std::vector<std::string> &list : made)
+                         for (const std::string &text : list)
+                             times.insert(text.substr(22)); // bytes 10-15, the time
+                     EXPECT_EQ(times.size(), static_cast<size_t>(kThreads * kEach));
+                 }});
+    cQV_Uid u;
+    u.Buffer()[3] = 0xab;
+    cQV_String text;
+    StepThrough({"text form", [&] { text = nullptr; }, [&] { text = u.ToString(); },
+                 [&](bool failed) {
+                     if (failed)
+                         EXPECT_EQ(text.Length(), 0u);
+                     else
+                         EXPECT_TRUE(text == "0x000000ab000000000000000000000000");
                  }});
 }
 
