@@ -16,22 +16,23 @@
 //
 // The later slots keep the order and their observable effects without work under the lock:
 //   - Each loader-unsafe part (slot 2's Ethernet address, slot 4's socket service, slot 5's
-//     machine facts, and a monitor's performance counters) is registered here as a step of one
-//     deferred start, in the order above. The deferred start runs once per load, completely and in
-//     that order, on the first call that needs any of them (std::call_once over the whole list, so
-//     concurrent first callers wait for one run), outside the loader lock, in the caller's thread.
-//   - The service is up before a caller can use a socket: every socket, resolution and interface
-//     function passes the deferred start before its first platform call. No caller can reach a
+//     machine facts, and a monitor's performance counters) is done once, by the first call that
+//     needs that part, outside the loader lock, in the caller's thread; each part has its own
+//     once-flag, so concurrent first callers wait for one run. The parts are independent of each
+//     other, so their order among themselves cannot be observed; each still follows the
+//     load-time work of the slots before it.
+//   - The service is up before a caller can use a socket: every socket and resolution function
+//     passes the service's once-only start before its first platform call. No caller can reach a
 //     socket without a library call, so this is indistinguishable from starting at load.
 //   - A service that cannot start ends the process at once with exit status -1 (_exit(-1), or
-//     ExitProcess on Windows, from inside the deferred start): the same end, reached at the first
+//     ExitProcess on Windows, from inside the once-only start): the same end, reached at the first
 //     call that needs the service instead of at load; calls that need none of these slots behave
 //     as before.
-//   - The machine part (Ethernet address, processor, memory and system facts) is read once: by
-//     the deferred start, whose results are kept until unload; the identifier generator and the
-//     system-information singleton read only the kept values.
-//   - Unload runs the destructors in reverse order. Only the steps that the deferred start ran
-//     are undone. The socket service's cleanup must not run under the loader lock either: at a
+//   - The machine part (Ethernet address, processor, memory and system facts) is read once, and
+//     kept until unload; the identifier generator and the system-information singleton read only
+//     the kept values.
+//   - Unload runs the destructors in reverse order; what a deferred part never did is not undone.
+//     The socket service's cleanup must not run under the loader lock either: at a
 //     process exit it is left to the system, and at a run-time unload (FreeLibrary) the service
 //     keeps its one reference until the process ends.
 //   - Where the system has no loader lock (POSIX), the slots do their work here, at load, as the
