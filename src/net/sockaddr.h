@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "net_os.h"
 #include "qv_socket.h"
 
 namespace Quorvel::detail {
@@ -41,6 +42,24 @@ inline void FromSockaddr(const sockaddr_storage &ss, tQV_InetAddress &addr) {
         addr.port = ntohs(a.sin6_port);
     } else {
         addr.family = eSoctFamilyNone;
+    }
+}
+
+// The level and name under which the system knows a socket option.
+inline void OptionLevel(eSoctOption option, int &level, int &name) {
+    switch (option) {
+    case eOptSoError:
+        level = SOL_SOCKET, name = SO_ERROR;
+        break;
+    case eOptTcpNoDelay:
+        level = IPPROTO_TCP, name = TCP_NODELAY;
+        break;
+    case eOptReuseAddr:
+        level = SOL_SOCKET, name = SO_REUSEADDR;
+        break;
+    case eOptV6Only:
+        level = IPPROTO_IPV6, name = IPV6_V6ONLY;
+        break;
     }
 }
 

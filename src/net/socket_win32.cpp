@@ -182,27 +182,6 @@ bool PlatformSockGetReadSize(unsigned socket, unsigned &size) {
     return true;
 }
 
-namespace {
-
-void OptionLevel(eSoctOption option, int &level, int &name) {
-    switch (option) {
-    case eOptSoError:
-        level = SOL_SOCKET, name = SO_ERROR;
-        break;
-    case eOptTcpNoDelay:
-        level = IPPROTO_TCP, name = TCP_NODELAY;
-        break;
-    case eOptReuseAddr:
-        level = SOL_SOCKET, name = SO_REUSEADDR;
-        break;
-    case eOptV6Only:
-        level = IPPROTO_IPV6, name = IPV6_V6ONLY;
-        break;
-    }
-}
-
-} // namespace
-
 bool PlatformSoctGetOpt(unsigned socket, eSoctOption option, int &value) {
     int level = 0, name = 0;
     OptionLevel(option, level, name);
