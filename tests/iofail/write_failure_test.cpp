@@ -90,7 +90,7 @@ std::string FullDevice(const TempDir &dir, const std::string &name, std::string 
     const std::string node = dir / name;
     if (mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
         why = "cannot make a device node here (" + std::string(std::strerror(errno)) +
-              "); these cases need root";
+              "); making one needs the privilege to create device nodes";
         return "";
     }
     int fd = open(node.c_str(), O_WRONLY | O_CLOEXEC);
