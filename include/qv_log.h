@@ -24,9 +24,11 @@ class cQV_Error;
 // (0 = none), a record is written only while the file is shorter than the maximum; the first
 // record refused writes instead the one line notice
 //    "... MSG:Maximum length [<max>] bytes of log file has been reached" and later ones are
-// dropped until SetMaxSize is called again. Every record is flushed at once (standard output is
-// neither limited nor flushed). Writers are serialised by the log's own critical section.
-// Logs are made by Create and released with delete; they cannot be copied.
+// dropped until SetMaxSize is called again; a notice the system refused to store (a full disk)
+// counts as not written and is tried again with the next record. Every record is flushed at once
+// (standard output is neither limited nor flushed). Write failures are not reported. Writers are
+// serialised by the log's own critical section. Logs are made by Create and released with delete;
+// they cannot be copied.
 class QV_OS_API cQV_Log {
 public:
     // A log that writes to stream (a FILE * the caller owns and the log never closes); null

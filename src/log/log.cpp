@@ -213,9 +213,11 @@ void cQV_Log::_Write(int level, const char *file, int line, const char *format, 
             std::fputs("\n\n", _stream);
             std::fflush(_stream);
         } else if (!_noticeWritten) {
-            std::fprintf(_stream, QV_LOG_NOTICE, time, thread, levelText, file, line, _maxSize);
-            std::fflush(_stream);
-            _noticeWritten = true;
+            // Only a notice the system took counts as written: one refused (a full disk) is
+            // tried again with the next record.
+            const bool stored = std::fprintf(_stream, QV_LOG_NOTICE, time, thread, levelText, file,
+                                             line, _maxSize) > 0;
+            _noticeWritten = std::fflush(_stream) == 0 && stored;
         }
         if (fileLocked) detail::PlatformUnlockLogFile(_stream);
     }
