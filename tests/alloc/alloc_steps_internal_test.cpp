@@ -40,7 +40,7 @@ namespace {
 // The functions that every allocation passes run before a sanitizer has set itself up (it
 // allocates while it starts): they read their state without the sanitizer's checks.
 #if defined(__GNUC__)
-#define QVTEST_UNCHECKED __attribute__((no_sanitize_address))
+#define QVTEST_UNCHECKED __attribute__((no_sanitize_address, no_sanitize_thread))
 #else
 #define QVTEST_UNCHECKED
 #endif
