@@ -64,7 +64,12 @@ unsigned *CopyOut(const std::vector<unsigned> &v) {
 
 cQV_String osGetHostName() {
     PlatformEnsureSocketService();
-    return cQV_String(LocalHostName().c_str());
+    try {
+        return cQV_String(LocalHostName().c_str());
+    } catch (const std::bad_alloc &) {
+        // A name longer than the string's own room could not be copied: no name.
+        return cQV_String();
+    }
 }
 
 unsigned osGetHostAddr(cQV_Error *err, const char *host, unsigned *&ipv4, tQV_Ip6 *&ipv6,
@@ -124,10 +129,16 @@ unsigned *osGetAddrByHostnameOld(cQV_Error *err, const char *host, unsigned &cou
     } catch (const std::bad_alloc &) {
         ok = false;
     }
-    unsigned *out = ok ? CopyOut(found) : nullptr;
-    if (!out) {
+    if (!ok) {
         QV_FAIL(err, kErrResolve, "Failed to get address by host name [%s]. WSAGetLastError()=%d",
                 host ? host : "", PlatformSoctLastError());
+        return nullptr;
+    }
+    unsigned *out = CopyOut(found);
+    if (!out) {
+        // The name did resolve: what failed is the array for its addresses.
+        QV_FAIL(err, kErrMemory, "Failed to allocate memory. Requested size:%d",
+                static_cast<int>(found.size() * sizeof(unsigned)));
         return nullptr;
     }
     count = static_cast<unsigned>(found.size());
@@ -144,10 +155,13 @@ unsigned *osGetHostAddrOld(unsigned &count) {
         found.clear();
     }
     if (found.empty()) {
+        // The fallback goes straight into its one-element array: no list to grow first.
         const unsigned char loopback[4] = {127, 0, 0, 1};
-        unsigned v;
-        std::memcpy(&v, loopback, 4);
-        found.assign(1, v);
+        unsigned *one = new (std::nothrow) unsigned[1];
+        if (!one) return nullptr;
+        std::memcpy(one, loopback, 4);
+        count = 1;
+        return one;
     }
     unsigned *out = CopyOut(found);
     if (out) count = static_cast<unsigned>(found.size());
@@ -163,12 +177,19 @@ cQV_String osGetHostnameByIp(unsigned ip, bool &found) {
     } catch (const std::bad_alloc &) {
         found = false;
     }
-    if (found) return cQV_String(name.c_str());
+    // One string for every outcome, so that it is handed back as it is: a copy of it (the
+    // string has no move) could fail and would lose the text.
+    cQV_String result;
+    if (found) {
+        result = name.c_str();
+        // A name that could not be copied is not reported found; the dotted form stands in.
+        if (result.Length() == name.size()) return result;
+        found = false;
+    }
     unsigned char b[4];
     std::memcpy(b, &ip, 4);
-    cQV_String s;
-    s.Format("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-    return s;
+    result.Format("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return result;
 }
 
 int osNetGetInterfaces(tNetInterfaceInfo *&list) {
@@ -182,8 +203,15 @@ int osNetGetInterfaces(tNetInterfaceInfo *&list) {
         if (kept.empty()) return 0;
         tNetInterfaceInfo *out = new (std::nothrow) tNetInterfaceInfo[kept.size()];
         if (!out) return 0;
-        for (size_t i = 0; i < kept.size(); ++i)
+        for (size_t i = 0; i < kept.size(); ++i) {
             out[i] = kept[i];
+            // A name that could not be copied leaves the element without one: no list then,
+            // rather than one with a nameless interface.
+            if (out[i].name.Length() != kept[i].name.Length()) {
+                delete[] out;
+                return 0;
+            }
+        }
         list = out;
         return static_cast<int>(kept.size());
     } catch (const std::bad_alloc &) {

@@ -1,9 +1,10 @@
-// Every allocation of an operation fails in turn. This test program replaces the global
-// allocation functions: while a step is armed on the calling thread, the N-th allocation from
-// then on (throwing or not) fails. Each case is run with N = 1, 2, ... until a run meets no
-// armed failure, and after every run the case checks what the library promises: no exception
-// escapes, the failure is reported the way the operation reports it, and what a failed operation
-// was given to change (a string, a document, a file) is as it was. Leaks show in the ASan build.
+// Every allocation of an operation fails in turn. This file takes over the program's allocation
+// functions (see alloc_steps.h) and holds the stepping loop; after every run a case checks what
+// the library promises: no exception escapes, the failure is reported the way the operation
+// reports it, and what a failed operation was given to change (a string, a document, a file) is
+// as it was. Leaks show in the ASan build.
+#include "alloc_steps.h"
+
 #include "qv_cfg.h"
 #include "qv_error.h"
 #include "qv_event.h"
@@ -17,24 +18,59 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <new>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
-#include <new>
-#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
 
 namespace {
 
-// 0: nothing armed; n > 0: the n-th allocation from now on this thread fails.
-thread_local int t_failIn = 0;
-// Set when an armed failure was handed out.
-thread_local bool t_failed = false;
+// The functions that every allocation passes run before a sanitizer has set itself up (it
+// allocates while it starts): they read their state without the sanitizer's checks.
+#if defined(__GNUC__)
+#define QVTEST_UNCHECKED __attribute__((no_sanitize_address, no_sanitize_thread))
+#else
+#define QVTEST_UNCHECKED
+#endif
 
-bool ShouldFail() {
-    if (t_failIn > 0 && --t_failIn == 0) {
-        t_failed = true;
+// The armed thread, or 0. The step's state below is touched by that thread alone. No thread-local
+// variables: MinGW emulates them with blocks it allocates, which would come back here.
+std::uintptr_t g_armedThread = 0; // read and written atomically
+// n > 0: the n-th counted allocation from now on fails.
+int g_failIn = 0;
+// Set when the armed failure was handed out.
+bool g_failed = false;
+// The eScope of the armed step.
+bool g_programOnly = false;
+
+QVTEST_UNCHECKED std::uintptr_t ThisThread() {
+#ifdef _WIN32
+    return static_cast<std::uintptr_t>(GetCurrentThreadId());
+#else
+    return reinterpret_cast<std::uintptr_t>(reinterpret_cast<void *>(pthread_self()));
+#endif
+}
+
+bool InProgram(const void *caller);
+
+QVTEST_UNCHECKED bool ShouldFail(const void *caller) {
+    if (__atomic_load_n(&g_armedThread, __ATOMIC_RELAXED) != ThisThread()) return false;
+    if (g_failIn <= 0) return false;
+    if (g_programOnly && !InProgram(caller)) return false;
+    if (--g_failIn == 0) {
+        g_failed = true;
         return true;
     }
     return false;
@@ -42,20 +78,180 @@ bool ShouldFail() {
 
 } // namespace
 
+// ---- malloc, calloc, realloc ------------------------------------------------------------------
+//
+// glibc lets a program define the malloc family: its own calls inside the C library reach the
+// program's functions too. They hand on to the allocator underneath: the C library's own entry
+// points, or under a sanitizer the sanitizer's (which sees every block, so that its leak check
+// still covers them).
+//
+// MinGW: the C runtime is a system DLL whose functions call its own allocator directly, and the
+// import library binds malloc to the DLL; the program's code (library, libstdc++, winpthread, all
+// linked statically) calls malloc through the import. Defining malloc in the program takes those
+// calls over, and the DLL's allocator is reached through its exported entry points.
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QVTEST_UNDER_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QVTEST_UNDER_SANITIZER 1
+#endif
+
+#if defined(__GLIBC__)
+#define QVTEST_COUNTS_MALLOC 1
+extern "C" {
+#ifdef QVTEST_UNDER_SANITIZER
+void *__interceptor_malloc(size_t);
+void *__interceptor_calloc(size_t, size_t);
+void *__interceptor_realloc(void *, size_t);
+void __interceptor_free(void *);
+#define QVTEST_REAL(f) __interceptor_##f
+#else
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+void __libc_free(void *);
+#define QVTEST_REAL(f) __libc_##f
+#endif
+// The start and end of the program's code, from the linker.
+extern char __executable_start;
+extern char etext;
+}
+
+namespace {
+QVTEST_UNCHECKED bool InProgram(const void *caller) {
+    const char *c = static_cast<const char *>(caller);
+    return c >= &__executable_start && c < &etext;
+}
+} // namespace
+
+extern "C" QVTEST_UNCHECKED void *malloc(size_t n) noexcept {
+    if (ShouldFail(__builtin_return_address(0))) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return QVTEST_REAL(malloc)(n);
+}
+extern "C" QVTEST_UNCHECKED void *calloc(size_t count, size_t n) noexcept {
+    if (ShouldFail(__builtin_return_address(0))) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return QVTEST_REAL(calloc)(count, n);
+}
+extern "C" QVTEST_UNCHECKED void *realloc(void *p, size_t n) noexcept {
+    // realloc(p, 0) frees; only a request for memory can fail.
+    if (n && ShouldFail(__builtin_return_address(0))) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return QVTEST_REAL(realloc)(p, n);
+}
+extern "C" QVTEST_UNCHECKED void free(void *p) noexcept {
+    QVTEST_REAL(free)(p);
+}
+
+#elif defined(_WIN32)
+#define QVTEST_COUNTS_MALLOC 1
+
+namespace {
+
+// Everything that reaches the functions below comes from the program's own code.
+bool InProgram(const void *) {
+    return true;
+}
+
+// The runtime's own entry points, looked up at the first call (the runtime allocates before any
+// constructor of ours runs). No function-local static: its guard takes a lock that allocates on
+// first use, which would come back here. Every thread that looks them up finds the same values.
+std::atomic<void *(*)(size_t)> g_malloc{nullptr};
+std::atomic<void *(*)(size_t, size_t)> g_calloc{nullptr};
+std::atomic<void *(*)(void *, size_t)> g_realloc{nullptr};
+std::atomic<void (*)(void *)> g_free{nullptr};
+
+template <typename F> F Entry(const char *name) {
+    HMODULE dll = GetModuleHandleA("msvcrt.dll");
+    if (!dll) dll = GetModuleHandleA("ucrtbase.dll");
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(dll, name)));
+}
+
+template <typename F> F Real(std::atomic<F> &slot, const char *name) {
+    F f = slot.load(std::memory_order_acquire);
+    if (!f) {
+        f = Entry<F>(name);
+        slot.store(f, std::memory_order_release);
+    }
+    return f;
+}
+
+} // namespace
+
+extern "C" void *malloc(size_t n) {
+    if (ShouldFail(nullptr)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return Real(g_malloc, "malloc")(n);
+}
+extern "C" void *calloc(size_t count, size_t n) {
+    if (ShouldFail(nullptr)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return Real(g_calloc, "calloc")(count, n);
+}
+extern "C" void *realloc(void *p, size_t n) {
+    if (n && ShouldFail(nullptr)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return Real(g_realloc, "realloc")(p, n);
+}
+extern "C" void free(void *p) {
+    Real(g_free, "free")(p);
+}
+
+#else
+namespace {
+bool InProgram(const void *) {
+    return true;
+}
+} // namespace
+#endif
+
+// ---- operator new -------------------------------------------------------------------------------
+//
+// Where malloc is counted, operator new takes its memory from it and is counted there once;
+// elsewhere it counts itself.
+
+namespace {
+
+void *Allocate(std::size_t n, const void *caller) {
+#ifndef QVTEST_COUNTS_MALLOC
+    if (ShouldFail(caller)) return nullptr;
+#else
+    (void)caller;
+#endif
+    return std::malloc(n ? n : 1);
+}
+
+} // namespace
+
 void *operator new(std::size_t n) {
-    if (ShouldFail()) throw std::bad_alloc();
-    if (void *p = std::malloc(n ? n : 1)) return p;
+    if (void *p = Allocate(n, __builtin_return_address(0))) return p;
     throw std::bad_alloc();
 }
 void *operator new[](std::size_t n) {
-    return operator new(n);
+    if (void *p = Allocate(n, __builtin_return_address(0))) return p;
+    throw std::bad_alloc();
 }
 void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
-    if (ShouldFail()) return nullptr;
-    return std::malloc(n ? n : 1);
+    return Allocate(n, __builtin_return_address(0));
 }
-void *operator new[](std::size_t n, const std::nothrow_t &tag) noexcept {
-    return operator new(n, tag);
+void *operator new[](std::size_t n, const std::nothrow_t &) noexcept {
+    return Allocate(n, __builtin_return_address(0));
 }
 void operator delete(void *p) noexcept {
     std::free(p);
@@ -76,56 +272,66 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept {
     std::free(p);
 }
 
-using namespace Quorvel;
+namespace allocsteps {
 
-namespace {
+bool CountsMalloc() {
+#ifdef QVTEST_COUNTS_MALLOC
+    return true;
+#else
+    return false;
+#endif
+}
 
-// Runs op with the step-th allocation failing; true when that failure was handed out.
-bool RunStep(int step, const std::function<void()> &op) {
-    t_failed = false;
-    t_failIn = step;
+bool RunStep(int step, const std::function<void()> &op, eScope scope) {
+    g_failed = false;
+    g_programOnly = scope == eScope::Program;
+    g_failIn = step;
+    __atomic_store_n(&g_armedThread, ThisThread(), __ATOMIC_RELAXED);
+    bool threw = false;
     try {
         op();
     } catch (...) {
-        t_failIn = 0;
+        threw = true;
+    }
+    __atomic_store_n(&g_armedThread, std::uintptr_t{0}, __ATOMIC_RELAXED);
+    g_failIn = 0;
+    if (threw) {
         ADD_FAILURE() << "an exception left the library at step " << step;
         return false;
     }
-    t_failIn = 0;
-    return t_failed;
+    return g_failed;
 }
 
-// Steps through every allocation of one case: prepare makes fresh inputs, op is the operation,
-// check judges its outcome (on a run where an allocation failed, and on the final clean run).
-struct Case {
-    const char *name;
-    std::function<void()> prepare;
-    std::function<void()> op;
-    std::function<void(bool failedAnAllocation)> check;
-    // False where a platform may build the object without any allocation of ours (a Windows
-    // event is the system's own object).
-    bool allocates = true;
-};
-
-void StepThrough(const Case &c) {
+int StepThrough(const Case &c) {
     SCOPED_TRACE(c.name);
     int step = 1;
     for (; step < 100000; ++step) {
         c.prepare();
-        const bool hit = RunStep(step, c.op);
+        const bool hit = RunStep(step, c.op, c.scope);
         {
             SCOPED_TRACE(testing::Message() << "allocation " << step << " failed: " << hit);
             c.check(hit);
         }
         if (!hit) break;
-        if (testing::Test::HasFailure()) return;
+        if (testing::Test::HasFailure()) break;
     }
     if (c.allocates) {
         EXPECT_GT(step, 1) << "the operation allocated nothing: the case tests nothing";
     }
+    std::printf("[ steps    ] %s: %d\n", c.name, step - 1);
+    return step - 1;
 }
 
-const std::string kLong(300, 'x'); // longer than any small buffer the library keeps
+const std::string kLong(300, 'x');
+
+} // namespace allocsteps
+
+using namespace Quorvel;
+using allocsteps::Case;
+using allocsteps::kLong;
+using allocsteps::StepThrough;
+
+namespace {
 
 TEST(AllocSteps, Strings) {
     cQV_String s, other;
