@@ -81,8 +81,11 @@ bool PlatformSoctIsInUse(int e) {
 
 bool PlatformSoctCreate(eSoctFamily family, eSoctType type, unsigned &socket) {
     const bool stream = type == eSoctTypeStream;
-    SOCKET s = ::socket(family == eSoctFamilyIPv6 ? AF_INET6 : AF_INET,
-                        stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP);
+    // Not inheritable from the first moment, so that no child started meanwhile by any code in
+    // the process holds the socket; overlapped as socket() makes it.
+    SOCKET s = WSASocketW(family == eSoctFamilyIPv6 ? AF_INET6 : AF_INET,
+                          stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP,
+                          nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return false;
     return ToHandle(s, socket);
 }
@@ -117,7 +120,16 @@ bool PlatformSoctAccept(unsigned listener, unsigned &accepted, tQV_InetAddress *
     sockaddr_storage ss;
     int len = sizeof ss;
     SOCKET s = accept(ToSocket(listener), reinterpret_cast<sockaddr *>(&ss), &len);
-    if (s == INVALID_SOCKET || !ToHandle(s, accepted)) return false;
+    if (s == INVALID_SOCKET) return false;
+    // An accepted socket is made inheritable whatever the listener is; the system has no accept
+    // that makes it otherwise in one step.
+    if (!SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0)) {
+        const int e = static_cast<int>(GetLastError());
+        closesocket(s);
+        WSASetLastError(e);
+        return false;
+    }
+    if (!ToHandle(s, accepted)) return false;
     if (peer) FromSockaddr(ss, *peer);
     return true;
 }

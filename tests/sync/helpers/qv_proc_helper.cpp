@@ -6,17 +6,23 @@
 //   qv_proc_helper [ARG...]          writes a report to the file that the
 //                                    environment variable QV_PROC_HELPER_OUT names
 // The report is a list of NUL-terminated fields: current folder, the raw command
-// line (Windows; empty elsewhere), descriptors open beyond 0..2 (blank-separated),
+// line (Windows; empty elsewhere), descriptors open beyond 0..2 (blank-separated;
+// on Windows, for every argument "h=VALUE" naming a handle value in decimal that is
+// open in this process, "VALUE=IDENTITY" as qvtest::HandleIdentity gives it),
 // "1" when the process leads its own session, the number of ignored signals, the
 // number of blocked signals, then every argument after the program name.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <direct.h>
 #include <windows.h>
+
+#include "../../support/handle_identity.h"
 #else
 #include <dirent.h>
 #include <pthread.h>
@@ -51,9 +57,36 @@ std::string RawCommandLine() {
 #endif
 }
 
-std::string ExtraDescriptors() {
+std::string ExtraDescriptors(int argc, char **argv) {
     std::string list;
-#ifndef _WIN32
+#ifdef _WIN32
+    // Which values are open is settled before anything here opens a handle of its own; only then
+    // is the socket library loaded, which a socket's identity needs, and which takes free values.
+    std::vector<HANDLE> open;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "h=", 2) != 0) continue;
+        HANDLE h = reinterpret_cast<HANDLE>(
+            static_cast<uintptr_t>(std::strtoull(argv[i] + 2, nullptr, 10)));
+        DWORD flags = 0;
+        if (GetHandleInformation(h, &flags)) open.push_back(h);
+    }
+    if (open.empty()) return list;
+    if (HMODULE ws = LoadLibraryA("ws2_32.dll")) {
+        using StartupFn = int(WINAPI *)(WORD, void *);
+        FARPROC p = GetProcAddress(ws, "WSAStartup");
+        StartupFn startup = nullptr;
+        std::memcpy(&startup, &p, sizeof startup);
+        // Room for the service's description, whatever the size of its record.
+        static unsigned char data[1024];
+        if (startup) startup(0x0202, data);
+    }
+    for (HANDLE h : open) {
+        list += list.empty() ? "" : " ";
+        list += std::to_string(reinterpret_cast<uintptr_t>(h)) + "=" + qvtest::HandleIdentity(h);
+    }
+#else
+    (void)argc;
+    (void)argv;
     DIR *dir = opendir("/proc/self/fd");
     if (!dir) return "?";
     const int own = dirfd(dir);
@@ -120,7 +153,7 @@ int main(int argc, char **argv) {
     CountSignals(ignored, blocked);
     std::string report;
     for (const std::string &field :
-         {CurrentFolder(), RawCommandLine(), ExtraDescriptors(), SessionLeader(),
+         {CurrentFolder(), RawCommandLine(), ExtraDescriptors(argc, argv), SessionLeader(),
           std::to_string(ignored), std::to_string(blocked)})
         report.append(field).push_back('\0');
     for (int i = 1; i < argc; ++i)
