@@ -2,9 +2,11 @@
 # Builds and checks qv_os on a Debian 12 machine, installing what is missing (run as root).
 #   ./dev.sh info    build the qvos program and run `qvos info`
 #   ./dev.sh test    check formatting and the API reference, then build and run every suite: gcc,
-#                    clang, ASan+UBSan, TSan, Windows x64 and x86 under Wine, s390x under qemu, and
-#                    the installed package with its consumers and examples
-#   ./dev.sh native|clang|asan|tsan|windows|install|format   one of those steps
+#                    clang, ASan+UBSan, TSan, a short run of every fuzz target, Windows x64 and x86
+#                    under Wine, s390x under qemu, and the installed package with its consumers and
+#                    examples
+#   ./dev.sh native|clang|asan|tsan|fuzz|windows|install|format   one of those steps
+#   ./dev.sh fuzz    every libFuzzer target (clang, ASan+UBSan) for FUZZ_SECONDS (12) seconds each
 #   ./dev.sh docs    the API reference (build/docs/html/index.html); fails on any doxygen warning
 #   ./dev.sh windows-x86   the Windows x86 (32-bit) build under 32-bit Wine
 #   ./dev.sh s390x   cross build for big-endian s390x and run every suite under qemu-user
@@ -117,6 +119,16 @@ s390x() {
   echo "== s390x: installed, built and tested in $(( $(date +%s) - start )) s"
 }
 
+# Every fuzz target for a short time from its seeds and what earlier runs found (build/fuzz); a
+# finding fails the step. fuzz/run installs clang's fuzzer runtime when it is missing.
+fuzz_step() {
+  local start secs=${FUZZ_SECONDS:-12}
+  start=$(date +%s)
+  echo "== fuzz: every target for $secs s under ASan+UBSan"
+  fuzz/run "$secs"
+  echo "== fuzz: built and run in $(( $(date +%s) - start )) s"
+}
+
 package_build() {
   cmake --preset package >/dev/null
   cmake --build --preset package -j "$JOBS"
@@ -165,6 +177,7 @@ case "${1:-}" in
   clang) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite clang ;;
   asan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite asan ;;
   tsan) need_packages "${BASE_PKGS[@]}" "${TEST_PKGS[@]}"; suite tsan ;;
+  fuzz) need_packages "${BASE_PKGS[@]}" clang; fuzz_step ;;
   windows) windows ;;
   windows-x86) windows_x86 ;;
   s390x) s390x ;;
@@ -185,6 +198,7 @@ case "${1:-}" in
     suite clang
     suite asan
     suite tsan
+    fuzz_step
     windows
     windows_x86
     s390x
@@ -193,7 +207,7 @@ case "${1:-}" in
     echo "== all suites passed in $(( $(date +%s) - start )) s"
     ;;
   *)
-    sed -n '2,10p' "$0" >&2
+    sed -n '2,12p' "$0" >&2
     exit 2
     ;;
 esac

@@ -1,9 +1,11 @@
-// Feeds arbitrary bytes through the configuration reader, writes the document, reads that text
-// back and checks what the format keeps: the same sections and parameters in the same order
-// with the same names, and the same values and comments wherever the format can hold them. A
-// parameter whose value or comment changed must be one that neither the plain nor the quoted
-// form gives back (checked by reading both forms); the empty line the writer puts before a
-// section comes back as an empty comment record.
+// Feeds arbitrary bytes through the configuration reader (from memory, through the same line
+// splitter and parser as a file), writes the document to a file, reads that file back and checks
+// what the format keeps: the same sections and parameters in the same order with the same names,
+// and the same values and comments wherever the format can hold them. A parameter whose value or
+// comment changed must be one that neither the plain nor the quoted form gives back (checked by
+// reading both forms); the empty line the writer puts before a section comes back as an empty
+// comment record.
+#include "cfg/cfg_read.h"
 #include "qv_cfg.h"
 
 #include <cstdio>
@@ -63,24 +65,15 @@ size_t LineLength(const Rec &r) {
     }
 }
 
-void WriteInput(const std::string &path, const uint8_t *data, size_t size) {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    Check(f != nullptr, "cannot create the input file");
-    Check(size == 0 || std::fwrite(data, 1, size, f) == size, "cannot write the input file");
-    std::fclose(f);
-}
-
 // True when the parameter line written with `value` in the plain or the quoted form reads
 // back as `value` and `comment`.
 bool SomeFormHolds(const std::string &value, const std::string &comment) {
     const std::string forms[] = {value, "\"" + value + "\""};
     for (const std::string &form : forms) {
         std::string line = "[S]\nk = " + form + (comment.empty() ? "" : " # " + comment) + "\n";
-        const std::string path = gDir + "/form.cfg";
-        WriteInput(path, reinterpret_cast<const uint8_t *>(line.data()), line.size());
         cQV_CfgFile doc;
         cQV_Error err;
-        Check(doc.ReadFile(err, path.c_str()), "reading a form failed");
+        Check(detail::CfgReadBuffer(doc, err, line.data(), line.size()), "reading a form failed");
         cQV_CfgRecord *p = doc.FindParam(nullptr, "k");
         if (p && std::string(p->GetValue()) == value && std::string(p->GetComment()) == comment)
             return true;
@@ -100,21 +93,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     Check(dir != nullptr, "cannot create a work folder");
     gDir = dir;
     std::atexit([] {
-        std::remove((gDir + "/in.cfg").c_str());
         std::remove((gDir + "/out.cfg").c_str());
-        std::remove((gDir + "/form.cfg").c_str());
         rmdir(gDir.c_str());
     });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string in = gDir + "/in.cfg", out = gDir + "/out.cfg";
-    WriteInput(in, data, size);
-
+    const std::string out = gDir + "/out.cfg";
     cQV_CfgFile doc;
     cQV_Error err;
-    Check(doc.ReadFile(err, in.c_str()), "reading a regular file failed");
+    Check(detail::CfgReadBuffer(doc, err, data, size), "reading the bytes failed");
     std::vector<Rec> first = Records(doc);
     bool fits = true;
     for (const Rec &r : first) {

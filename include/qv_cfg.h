@@ -22,6 +22,9 @@ namespace Quorvel {
 enum eQV_CfgType { eCfgSect = 1, eCfgParam = 2, eCfgComm = 3 };
 
 class cQV_CfgFile;
+namespace detail {
+struct tCfgAccess;
+} // namespace detail
 
 // One record of a document: a section (empty value), a parameter, or a comment (empty name and
 // value). Records are created and destroyed only by their document.
@@ -162,6 +165,9 @@ public:
     static bool ParamSurvives(const char *name, const char *value, const char *comment);
 
 private:
+    // The library's reader of text held in memory shares the file reader's loop.
+    friend struct detail::tCfgAccess;
+
     bool _ParseLine(const char *line);
     static int _FindToken(const char *text, int pos);
     static cQV_String _GetName(const char *text, int &pos, int &errPos);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "cfg/cfg_read.h"
 #include "cfg/cfg_seam.h"
 #include "io/io_os.h"
 #include "io/io_save.h"
@@ -289,40 +290,63 @@ int cQV_CfgFile::_Parse(const char *line) {
     return kParsed;
 }
 
-bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
+namespace {
+
+// The reader's two buffers: the piece of a line being gathered and the block last read.
+struct ReadBuffers {
     cQV_String lineBuf;
     char *line = lineBuf.GetBuffer(kLineBuf);
-    char *rbuf = new (std::nothrow) char[kReadBuf];
-    if (!line || !rbuf) {
-        delete[] rbuf;
+    char *block = new (std::nothrow) char[kReadBuf];
+    ~ReadBuffers() { delete[] block; }
+    bool Ok() const { return line && block; }
+    bool Fail(cQV_Error &error) const {
         return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
                        line ? kReadBuf : kLineBuf);
     }
-    void *const noFile = reinterpret_cast<void *>(-1);
-    void *file = path && *path ? detail::PlatformFileOpen(path, eFileOpenRead,
-                                                          eFileShareRead | eFileShareWrite)
-                               : noFile;
-    if (file == noFile) {
-        delete[] rbuf;
-        return QV_FAIL(&error, detail::kErrFile, "Files to open file [%s] for read",
-                       path ? path : "");
-    }
+};
 
+bool NoRecordMemory(cQV_Error &error) {
+    return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
+                   int(sizeof(cQV_CfgRecord)) + kLineBuf - 1);
+}
+
+// The bytes of a buffer in memory, handed out in blocks as a file's reads would be.
+struct MemorySource {
+    const unsigned char *data;
+    size_t left;
+};
+
+bool ReadMemory(void *source, unsigned char *buf, unsigned cap, unsigned &n) {
+    MemorySource &m = *static_cast<MemorySource *>(source);
+    n = m.left < cap ? unsigned(m.left) : cap;
+    if (n > 0) memcpy(buf, m.data, n);
+    m.data += n;
+    m.left -= n;
+    return true;
+}
+
+bool ReadPlatformFile(void *source, unsigned char *buf, unsigned cap, unsigned &n) {
+    return detail::PlatformFileRead(source, buf, cap, n);
+}
+
+} // namespace
+
+int detail::tCfgAccess::ReadLines(cQV_CfgFile &doc, char *line, char *rbuf, ReadFn read,
+                                  void *source, bool &readError) {
     // Splits the input into the pieces fgets would return on a stream whose CR LF pairs read as
     // LF, so that both kinds of line end give the same records and the same piece boundaries.
     const int maxPiece = kLineBuf - 1;
     int rpos = 0, rlen = 0, len = 0;
-    bool readError = false;
-    int status = kParsed;
+    readError = false;
+    int status = cQV_CfgFile::kParsed;
     // The platform's text-mode end-of-file byte ends the text as the end of the file does.
-    const int textEnd = detail::cfgTextEnd;
+    const int textEnd = cfgTextEnd;
     bool atEnd = false;
     auto fill = [&]() -> bool {
         rpos = rlen = 0;
         if (atEnd) return false;
         unsigned n = 0;
-        if (!detail::PlatformFileRead(file, reinterpret_cast<unsigned char *>(rbuf), kReadBuf, n))
-            readError = true;
+        if (!read(source, reinterpret_cast<unsigned char *>(rbuf), kReadBuf, n)) readError = true;
         rlen = int(n);
         if (textEnd >= 0 && rlen > 0) {
             const void *stop = memchr(rbuf, textEnd, size_t(rlen));
@@ -336,8 +360,8 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
     auto emit = [&]() {
         line[len] = 0;
         len = 0;
-        status = _Parse(line);
-        return status == kParsed;
+        status = doc._Parse(line);
+        return status == cQV_CfgFile::kParsed;
     };
     for (;;) {
         if (rpos == rlen && !fill()) break;
@@ -366,12 +390,40 @@ bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
         }
         if (!emit()) break;
     }
-    if (status == kParsed && !readError && len > 0) emit();
+    if (status == cQV_CfgFile::kParsed && !readError && len > 0) emit();
+    return status == cQV_CfgFile::kNoMemory ? kNoMemory : kDone;
+}
+
+bool detail::tCfgAccess::ReadBuffer(cQV_CfgFile &doc, cQV_Error &error, const void *data,
+                                    size_t size) {
+    ReadBuffers b;
+    if (!b.Ok()) return b.Fail(error);
+    MemorySource source{static_cast<const unsigned char *>(data), data ? size : 0};
+    bool readError = false;
+    if (ReadLines(doc, b.line, b.block, ReadMemory, &source, readError) == kNoMemory)
+        return NoRecordMemory(error);
+    return true;
+}
+
+bool detail::CfgReadBuffer(cQV_CfgFile &doc, cQV_Error &error, const void *data, size_t size) {
+    return tCfgAccess::ReadBuffer(doc, error, data, size);
+}
+
+bool cQV_CfgFile::ReadFile(cQV_Error &error, const char *path) {
+    ReadBuffers b;
+    if (!b.Ok()) return b.Fail(error);
+    void *const noFile = reinterpret_cast<void *>(-1);
+    void *file = path && *path ? detail::PlatformFileOpen(path, eFileOpenRead,
+                                                          eFileShareRead | eFileShareWrite)
+                               : noFile;
+    if (file == noFile)
+        return QV_FAIL(&error, detail::kErrFile, "Files to open file [%s] for read",
+                       path ? path : "");
+    bool readError = false;
+    const int status =
+        detail::tCfgAccess::ReadLines(*this, b.line, b.block, ReadPlatformFile, file, readError);
     detail::PlatformFileClose(file);
-    delete[] rbuf;
-    if (status == kNoMemory)
-        return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
-                       int(sizeof(cQV_CfgRecord)) + maxPiece);
+    if (status == detail::tCfgAccess::kNoMemory) return NoRecordMemory(error);
     if (readError)
         return QV_FAIL(&error, detail::kErrFile, "Failed to read data from file [%s]", path);
     return true;
