@@ -1,13 +1,6 @@
 // Read/write mutex: one atomic word holds the holds and the writer, one critical section (the
-// guard) and one manual-reset event serve the threads that must wait.
-//
-// A hold that can be granted at once is one compare-and-swap on the word; so is a release that
-// leaves no waiter to wake. A thread that cannot take its hold announces itself in `waiters`, then
-// under the guard tries once more and, failing, resets the event before it waits. A release that
-// frees the mutex while a waiter is announced sets the event under the guard. The announcement and
-// the release are ordered (sequentially consistent), so either the release sees the waiter and
-// sets the event after the waiter's reset, or the waiter's try sees the mutex free: no wake-up is
-// lost. Waiters still look again every kRwMutexRecheckMs, woken or not.
+// guard) and one manual-reset event serve the threads that must wait. The steps themselves are in
+// rwmutex.h; here they run on the record's atomics and the platform's objects.
 #include "qv_event.h"
 
 #include "qv_thread.h"
@@ -18,65 +11,29 @@
 
 namespace Quorvel {
 
-using detail::RwMutexHolds;
-using detail::RwMutexOwner;
-using detail::RwMutexWord;
 using detail::tRwMutex;
 
 namespace {
 
-// The word after a read hold by the calling thread, or false when it must wait. Readers are
-// admitted whenever no writer holds the mutex, even while writers wait; the writer's own read is
-// one more write level.
-bool NextRead(std::uint64_t word, std::uint64_t &next) {
-    const std::int32_t holds = RwMutexHolds(word);
-    if (holds >= 0) {
-        next = RwMutexWord(RwMutexOwner(word), holds + 1);
-        return true;
+struct tRwMutexSystemOps {
+    std::uint64_t LoadWord(tRwMutex *m) { return m->word.load(); }
+    bool CasWord(tRwMutex *m, std::uint64_t &expected, std::uint64_t desired) {
+        return m->word.compare_exchange_weak(expected, desired);
     }
-    if (RwMutexOwner(word) == osGetCurrentThreadId()) {
-        next = RwMutexWord(RwMutexOwner(word), holds - 1);
-        return true;
-    }
-    return false;
-}
-
-// The word after a write hold by the calling thread, or false when it must wait. A thread that
-// holds the mutex for reading waits for itself, as it would for any reader.
-bool NextWrite(std::uint64_t word, std::uint64_t &next) {
-    const std::int32_t holds = RwMutexHolds(word);
-    if (holds == 0) {
-        next = RwMutexWord(osGetCurrentThreadId(), -1);
-        return true;
-    }
-    if (holds < 0 && RwMutexOwner(word) == osGetCurrentThreadId()) {
-        next = RwMutexWord(RwMutexOwner(word), holds - 1);
-        return true;
-    }
-    return false;
-}
-
-template <typename Next> bool TryTake(tRwMutex *m, Next next) {
-    std::uint64_t word = m->word.load();
-    std::uint64_t wanted;
-    while (next(word, wanted))
-        if (m->word.compare_exchange_weak(word, wanted)) return true;
-    return false;
-}
-
-template <typename Next> void Acquire(tRwMutex *m, Next next) {
-    if (TryTake(m, next)) return;
-    m->waiters.fetch_add(1);
-    for (;;) {
-        detail::PlatformEnterCriticalSection(m->guard);
-        const bool taken = TryTake(m, next);
-        if (!taken) detail::PlatformResetEvent(m->released);
-        detail::PlatformLeaveCriticalSection(m->guard);
-        if (taken) break;
+    void AddWaiter(tRwMutex *m) { m->waiters.fetch_add(1); }
+    void RemoveWaiter(tRwMutex *m) { m->waiters.fetch_sub(1); }
+    std::uint32_t Waiters(tRwMutex *m) { return m->waiters.load(); }
+    void Enter(tRwMutex *m) { detail::PlatformEnterCriticalSection(m->guard); }
+    void Leave(tRwMutex *m) { detail::PlatformLeaveCriticalSection(m->guard); }
+    void Reset(tRwMutex *m) { detail::PlatformResetEvent(m->released); }
+    void Set(tRwMutex *m) { detail::PlatformSetEvent(m->released); }
+    void Wait(tRwMutex *m) {
         detail::PlatformWaitForEvents(1, &m->released, detail::kRwMutexRecheckMs);
     }
-    m->waiters.fetch_sub(1);
-}
+    unsigned Self() { return osGetCurrentThreadId(); }
+};
+
+using tSteps = detail::tRwMutexSteps<tRwMutexSystemOps>;
 
 } // namespace
 
@@ -110,35 +67,18 @@ void osDestroyMutex(void *&mutex) {
 }
 
 void osAcquireMutexRead(void *mutex) {
-    if (mutex) Acquire(static_cast<tRwMutex *>(mutex), NextRead);
+    tRwMutexSystemOps ops;
+    if (mutex) tSteps::Acquire<false>(ops, static_cast<tRwMutex *>(mutex));
 }
 
 void osAcquireMutexWrite(void *mutex) {
-    if (mutex) Acquire(static_cast<tRwMutex *>(mutex), NextWrite);
+    tRwMutexSystemOps ops;
+    if (mutex) tSteps::Acquire<true>(ops, static_cast<tRwMutex *>(mutex));
 }
 
-// Gives back one hold, from whichever thread: a read hold may be released by any thread. Releasing
-// a free mutex changes nothing.
 void osReleaseMutex(void *mutex) {
-    if (!mutex) return;
-    tRwMutex *m = static_cast<tRwMutex *>(mutex);
-    std::uint64_t word = m->word.load();
-    std::int32_t holds;
-    for (;;) {
-        holds = RwMutexHolds(word);
-        if (holds == 0) break;
-        const std::uint64_t next =
-            RwMutexWord(RwMutexOwner(word), holds > 0 ? holds - 1 : holds + 1);
-        if (m->word.compare_exchange_weak(word, next)) {
-            holds = RwMutexHolds(next);
-            break;
-        }
-    }
-    if (holds == 0 && m->waiters.load() != 0) {
-        detail::PlatformEnterCriticalSection(m->guard);
-        detail::PlatformSetEvent(m->released);
-        detail::PlatformLeaveCriticalSection(m->guard);
-    }
+    tRwMutexSystemOps ops;
+    if (mutex) tSteps::Release(ops, static_cast<tRwMutex *>(mutex));
 }
 
 } // namespace Quorvel
