@@ -11,14 +11,16 @@
 //
 // The steps are written once against an operations type Ops, which performs every access to the
 // shared record: tRwMutexSystemOps (rwmutex.cpp) on the real atomics and platform objects, and a
-// test's scheduler that runs the same steps one shared access at a time. Ops provides
-//   std::uint64_t LoadWord(tRwMutex *);
-//   bool CasWord(tRwMutex *, std::uint64_t &expected, std::uint64_t desired);  // may fail
-//   spuriously void AddWaiter(tRwMutex *); void RemoveWaiter(tRwMutex *); std::uint32_t
-//   Waiters(tRwMutex *); void Enter(tRwMutex *); void Leave(tRwMutex *);                        //
-//   the guard void Reset(tRwMutex *); void Set(tRwMutex *); void Wait(tRwMutex *);   // the release
-//   event unsigned Self();                                                       // the calling
-//   thread
+// test's scheduler that runs the same steps one shared access at a time. Ops provides:
+// - the word: std::uint64_t LoadWord(tRwMutex *) and
+//   bool CasWord(tRwMutex *, std::uint64_t &expected, std::uint64_t desired), which may fail
+//   spuriously;
+// - the waiter count: void AddWaiter(tRwMutex *), void RemoveWaiter(tRwMutex *) and
+//   std::uint32_t Waiters(tRwMutex *);
+// - the guard: void Enter(tRwMutex *) and void Leave(tRwMutex *);
+// - the release event: void Reset(tRwMutex *), void Set(tRwMutex *) and void Wait(tRwMutex *);
+// - the calling thread: unsigned Self().
+
 #pragma once
 
 #include <atomic>
