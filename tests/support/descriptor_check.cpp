@@ -52,17 +52,16 @@ QueryObjectFn QueryObject() {
     return query;
 }
 
-// The system's name for the kind of object a handle refers to ("File", "Event", "Thread", ...).
-std::string HandleTypeName(HANDLE h) {
+// One text the system keeps about a handle's object (information class 1 is its name, 2 its
+// kind), in ASCII, or `fallback` when the system does not answer.
+std::string ObjectText(HANDLE h, int infoClass, const char *fallback) {
     struct tUnicodeString {
         USHORT length, maximumLength;
         PWSTR buffer;
     };
     const QueryObjectFn query = QueryObject();
-    if (!query) return "?";
-    alignas(8) unsigned char buf[1024];
-    const int kObjectTypeInformation = 2;
-    if (query(h, kObjectTypeInformation, buf, sizeof buf, nullptr) < 0) return "?";
+    alignas(8) unsigned char buf[2048];
+    if (!query || query(h, infoClass, buf, sizeof buf, nullptr) < 0) return fallback;
     const tUnicodeString *name = reinterpret_cast<const tUnicodeString *>(buf);
     std::string text;
     for (USHORT i = 0; i < name->length / 2; ++i)
@@ -70,22 +69,15 @@ std::string HandleTypeName(HANDLE h) {
     return text;
 }
 
+// The system's name for the kind of object a handle refers to ("File", "Event", "Thread", ...).
+std::string HandleTypeName(HANDLE h) {
+    return ObjectText(h, 2, "?");
+}
+
 // The object's name, where it has one ("\\BaseNamedObjects\\..."). Asked only of kinds that cannot
 // block the question (a pipe's name can).
 std::string ObjectName(HANDLE h) {
-    struct tUnicodeString {
-        USHORT length, maximumLength;
-        PWSTR buffer;
-    };
-    const QueryObjectFn query = QueryObject();
-    alignas(8) unsigned char buf[2048];
-    const int kObjectNameInformation = 1;
-    if (!query || query(h, kObjectNameInformation, buf, sizeof buf, nullptr) < 0) return "";
-    const tUnicodeString *name = reinterpret_cast<const tUnicodeString *>(buf);
-    std::string text;
-    for (USHORT i = 0; i < name->length / 2; ++i)
-        text += name->buffer[i] < 128 ? static_cast<char>(name->buffer[i]) : '?';
-    return text;
+    return ObjectText(h, 1, "");
 }
 
 // A thread's id, whether it still runs, and the module its start routine lies in: a handle to a
