@@ -17,11 +17,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -286,8 +288,21 @@ void PrimeProcessState() {
 std::map<long long, std::string> Counted(std::map<long long, std::string> added) {
 #ifdef _WIN32
     const std::string mainThread = " id " + std::to_string(GetCurrentThreadId()) + " ";
+    // The standard streams belong to the process. A test that points one elsewhere and back
+    // (dup2 onto standard output) leaves the same stream behind a new handle value.
+    const long long standard[] = {
+        static_cast<long long>(reinterpret_cast<uintptr_t>(GetStdHandle(STD_INPUT_HANDLE))),
+        static_cast<long long>(reinterpret_cast<uintptr_t>(GetStdHandle(STD_OUTPUT_HANDLE))),
+        static_cast<long long>(reinterpret_cast<uintptr_t>(GetStdHandle(STD_ERROR_HANDLE))),
+        static_cast<long long>(_get_osfhandle(0)),
+        static_cast<long long>(_get_osfhandle(1)),
+        static_cast<long long>(_get_osfhandle(2))};
     size_t unnamedSync = 0;
     for (auto it = added.begin(); it != added.end();) {
+        if (std::find(std::begin(standard), std::end(standard), it->first) != std::end(standard)) {
+            it = added.erase(it);
+            continue;
+        }
         if (it->second.rfind("Thread" + mainThread, 0) == 0) {
             it = added.erase(it);
             continue;
