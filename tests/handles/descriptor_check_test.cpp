@@ -37,6 +37,9 @@ class SuiteCheck : public ::testing::TestWithParam<SuiteCase> {};
 // This program runs one of its disabled suites in a child; the file the suite opens lies in a
 // folder of this test.
 TEST_P(SuiteCheck, FailsOnlyTheSuiteThatLeavesADescriptorOpen) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the handle check is off on Windows: under Wine a checked run can stop";
+#endif
     qvtest::TempDir dir("qv_fdcheck");
     qvtest::ScopedEnv env(kLeakPathVar);
     env.Set((dir / "left_open.txt").c_str());
