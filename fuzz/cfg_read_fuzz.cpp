@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes through the configuration reader (from memory, through the same line
-// splitter and parser as a file), writes the document to a file, reads that file back and checks
+// splitter and parser as a file), writes the document into memory (the bytes the file writer
+// would put in a file, through the same formatter), reads that text back and checks
 // what the format keeps: the same sections and parameters in the same order with the same names,
 // and the same values and comments wherever the format can hold them. A parameter whose value or
 // comment changed must be one that neither the plain nor the quoted form gives back (checked by
@@ -12,14 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace Quorvel;
 
 namespace {
-
-std::string gDir;
 
 void Check(bool ok, const char *what) {
     if (!ok) {
@@ -81,26 +79,14 @@ bool SomeFormHolds(const std::string &value, const std::string &comment) {
     return false;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char tmpl[] = "/tmp/qv_cfg_fuzz.XXXXXX";
-    const char *shm = "/dev/shm/qv_cfg_fuzz.XXXXXX";
-    char shmTmpl[64];
-    std::strcpy(shmTmpl, shm);
-    const char *dir = access("/dev/shm", W_OK) == 0 ? mkdtemp(shmTmpl) : nullptr;
-    if (!dir) dir = mkdtemp(tmpl);
-    Check(dir != nullptr, "cannot create a work folder");
-    gDir = dir;
-    std::atexit([] {
-        std::remove((gDir + "/out.cfg").c_str());
-        rmdir(gDir.c_str());
-    });
-    return 0;
+bool Append(void *sink, const char *data, size_t n) {
+    static_cast<std::string *>(sink)->append(data, n);
+    return true;
 }
 
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string out = gDir + "/out.cfg";
     cQV_CfgFile doc;
     cQV_Error err;
     Check(detail::CfgReadBuffer(doc, err, data, size), "reading the bytes failed");
@@ -129,9 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<Rec> copied = Records(copy);
     Check(copied.size() == first.size(), "copy differs in length");
 
-    Check(doc.WriteFile(err, out.c_str()), "writing failed");
+    std::string text;
+    Check(detail::CfgWriteBuffer(doc, err, Append, &text), "writing failed");
     cQV_CfgFile back;
-    Check(back.ReadFile(err, out.c_str()), "reading the written file failed");
+    Check(detail::CfgReadBuffer(back, err, text.data(), text.size()),
+          "reading the written text failed");
     if (!fits) return 0;
 
     std::vector<Rec> expected;

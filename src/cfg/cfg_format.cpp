@@ -193,10 +193,11 @@ cQV_String Text(const char *text, const Span &span) {
     return s;
 }
 
-// Output buffer of the writer: records are formatted into memory and written in large blocks.
+// Output buffer of the writer: records are formatted into memory and handed to the sink in large
+// blocks.
 class Writer {
 public:
-    explicit Writer(detail::tIoSave &save) : _save(save) {}
+    Writer(detail::tCfgAccess::WriteFn write, void *sink) : _write(write), _sink(sink) {}
     ~Writer() { delete[] _buf; }
 
     bool Init() {
@@ -217,7 +218,7 @@ public:
     void Put(const cQV_String &s) { Put(s, s.Length()); }
     void Put(const char *s) { Put(s, strlen(s)); }
     bool Flush() {
-        if (_ok && _len > 0) _ok = detail::cfgWriteBlock(_save, _buf, _len);
+        if (_ok && _len > 0) _ok = _write(_sink, _buf, _len);
         _len = 0;
         return _ok;
     }
@@ -225,7 +226,8 @@ public:
 
 private:
     static const size_t kSize = 0x10000;
-    detail::tIoSave &_save;
+    detail::tCfgAccess::WriteFn _write;
+    void *_sink;
     char *_buf = nullptr;
     size_t _len = 0;
     bool _ok = true;
@@ -511,65 +513,90 @@ bool cQV_CfgFile::ParamSurvives(const char *name, const char *value, const char 
     return whole;
 }
 
-bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
-    detail::tIoSave save;
-    if (!save.Begin(path))
-        return QV_FAIL(&error, detail::kErrFile, "Failed to open file [%s] for write",
-                       path ? path : "");
-    Writer out(save);
-    bool ok = out.Init();
+int detail::tCfgAccess::WriteRecords(const cQV_CfgFile &doc, WriteFn write, void *sink,
+                                     unsigned &need) {
+    Writer out(write, sink);
+    if (!out.Init()) return kWriteFailed;
     cQV_String scratch;
     const char *eol = detail::kIoLineEnd;
     // Set at the start and after a comment record: a section then needs no empty line before it.
     bool brk = true;
-    const cQV_CfgRecord *unwritable = nullptr; // a value whose form could not be decided
-    for (cQV_CfgRecord *r = GetFirst(); r && ok; r = GetNext(r)) {
-        switch (r->type) {
+    for (cQV_CfgRecord *r = doc.GetFirst(); r; r = doc.GetNext(r)) {
+        switch (r->GetType()) {
         case eCfgSect:
             if (!brk) out.Put(eol);
             out.Put("[", 1);
-            out.Put(r->name);
+            out.Put(r->GetName());
             out.Put("]", 1);
-            if (r->comment.Length()) {
+            if (r->GetComment().Length()) {
                 out.Put(" # ", 3);
-                out.Put(r->comment);
+                out.Put(r->GetComment());
             }
             brk = false;
             break;
         case eCfgParam:
-            out.Put(r->name);
+            out.Put(r->GetName());
             out.Put(" = ", 3);
             if (!PutValue(out, *r, scratch)) {
-                unwritable = r;
-                ok = false;
-                continue;
+                // A value whose form could not be decided for want of memory.
+                need =
+                    r->GetName().Length() + r->GetValue().Length() + r->GetComment().Length() + 9;
+                return kUnwritable;
             }
-            if (r->comment.Length()) {
+            if (r->GetComment().Length()) {
                 out.Put(" # ", 3);
-                out.Put(r->comment);
+                out.Put(r->GetComment());
             }
             brk = false;
             break;
         default:
-            if (r->comment.Length()) {
+            if (r->GetComment().Length()) {
                 out.Put("# ", 2);
-                out.Put(r->comment);
+                out.Put(r->GetComment());
             }
             brk = true;
             break;
         }
         out.Put(eol);
-        ok = out.Ok();
+        if (!out.Ok()) return kWriteFailed;
     }
-    if (ok) ok = out.Flush();
-    if (!ok) {
+    return out.Flush() ? kWritten : kWriteFailed;
+}
+
+bool detail::CfgWriteBuffer(const cQV_CfgFile &doc, cQV_Error &error, tCfgAccess::WriteFn write,
+                            void *sink) {
+    unsigned need = 0;
+    switch (tCfgAccess::WriteRecords(doc, write, sink, need)) {
+    case tCfgAccess::kWritten:
+        return true;
+    case tCfgAccess::kUnwritable:
+        return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
+                       static_cast<int>(need));
+    default:
+        return QV_FAIL(&error, detail::kErrFile, "Failed to write data");
+    }
+}
+
+namespace {
+
+bool WriteSave(void *sink, const char *data, size_t n) {
+    return detail::cfgWriteBlock(*static_cast<detail::tIoSave *>(sink), data, n);
+}
+
+} // namespace
+
+bool cQV_CfgFile::WriteFile(cQV_Error &error, const char *path) const {
+    detail::tIoSave save;
+    if (!save.Begin(path))
+        return QV_FAIL(&error, detail::kErrFile, "Failed to open file [%s] for write",
+                       path ? path : "");
+    unsigned need = 0;
+    const int status = detail::tCfgAccess::WriteRecords(*this, WriteSave, &save, need);
+    if (status != detail::tCfgAccess::kWritten) {
         save.Abort();
-        if (unwritable) {
-            const unsigned need = unwritable->name.Length() + unwritable->value.Length() +
-                                  unwritable->comment.Length() + 9;
+        if (status == detail::tCfgAccess::kUnwritable)
             return QV_FAIL(&error, detail::kErrMemory, "Failed to allocate %d bytes.",
                            static_cast<int>(need));
-        }
         return QV_FAIL(&error, detail::kErrFile, "Failed to write data into file [%s]", path);
     }
     if (!save.Commit())

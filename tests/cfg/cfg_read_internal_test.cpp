@@ -1,5 +1,6 @@
 // The reader of text held in memory against the file reader: the same bytes give the same
-// document, whatever the line ends, piece and block boundaries or stray bytes.
+// document, whatever the line ends, piece and block boundaries or stray bytes. The writer into
+// memory against the file writer: the same document gives the same bytes.
 #include "cfg_test_util.h"
 
 #include "cfg/cfg_read.h"
@@ -77,6 +78,58 @@ TEST(ReadBuffer, AppendsToTheDocumentAndTakesNoBytes) {
     ASSERT_TRUE(detail::CfgReadBuffer(doc, err, "z = 3\n", 0));
     EXPECT_EQ(Dump(doc), "S A\nP x = 1\nP y = 2\n");
     EXPECT_EQ(err.code, 0);
+}
+
+// A sink that keeps what it is given and refuses every block from the `refuseFrom`-th on.
+struct Sink {
+    std::string text;
+    int blocks = 0;
+    int refuseFrom = -1;
+
+    static bool Take(void *sink, const char *data, size_t n) {
+        Sink &s = *static_cast<Sink *>(sink);
+        if (s.refuseFrom >= 0 && s.blocks >= s.refuseFrom) return false;
+        ++s.blocks;
+        s.text.append(data, n);
+        return true;
+    }
+};
+
+TEST(WriteBuffer, GivesTheBytesOfTheFileWriter) {
+    TempDir dir;
+    const std::string out = dir / "out.cfg";
+    for (const Case &c : Cases()) {
+        SCOPED_TRACE(c.what);
+        cQV_CfgFile doc;
+        cQV_Error err;
+        ASSERT_TRUE(detail::CfgReadBuffer(doc, err, c.text.data(), c.text.size()));
+        ASSERT_TRUE(doc.WriteFile(err, out.c_str()));
+        Sink sink;
+        ASSERT_TRUE(detail::CfgWriteBuffer(doc, err, Sink::Take, &sink));
+        EXPECT_EQ(sink.text, ReadBytes(out));
+        EXPECT_EQ(sink.text.empty(), doc.GetFirst() == nullptr);
+        EXPECT_EQ(err.code, 0);
+    }
+}
+
+TEST(WriteBuffer, ARefusedBlockFailsTheWriting) {
+    // About 90 KB of text: two blocks, so that both the first and a later refusal are seen.
+    std::string text = "[many]\n";
+    for (int i = 0; i < 3000; ++i)
+        text += "key" + std::to_string(i) + " = value value value\n";
+    cQV_CfgFile doc;
+    cQV_Error err;
+    ASSERT_TRUE(detail::CfgReadBuffer(doc, err, text.data(), text.size()));
+    for (int refuseFrom : {0, 1}) {
+        SCOPED_TRACE(refuseFrom);
+        Sink sink;
+        sink.refuseFrom = refuseFrom;
+        cQV_Error failed;
+        EXPECT_FALSE(detail::CfgWriteBuffer(doc, failed, Sink::Take, &sink));
+        EXPECT_EQ(sink.blocks, refuseFrom);
+        EXPECT_EQ(failed.code, 3);
+        EXPECT_EQ(std::string(failed.text), "Failed to write data");
+    }
 }
 
 } // namespace
