@@ -20,9 +20,9 @@ struct tRwMutexSystemOps {
     bool CasWord(tRwMutex *m, std::uint64_t &expected, std::uint64_t desired) {
         return m->word.compare_exchange_weak(expected, desired);
     }
-    void AddWaiter(tRwMutex *m) { m->waiters.fetch_add(1); }
-    void RemoveWaiter(tRwMutex *m) { m->waiters.fetch_sub(1); }
-    std::uint32_t Waiters(tRwMutex *m) { return m->waiters.load(); }
+    void AddWaiter(tRwMutex *m) { ++m->waiters; }
+    void RemoveWaiter(tRwMutex *m) { --m->waiters; }
+    std::uint32_t Waiters(tRwMutex *m) { return m->waiters; }
     void Enter(tRwMutex *m) { detail::PlatformEnterCriticalSection(m->guard); }
     void Leave(tRwMutex *m) { detail::PlatformLeaveCriticalSection(m->guard); }
     void Reset(tRwMutex *m) { detail::PlatformResetEvent(m->released); }
@@ -41,7 +41,7 @@ bool osCreateMutex(cQV_Error *err, void *&mutex) {
     tRwMutex *m = new (std::nothrow) tRwMutex;
     if (!m) return false;
     m->word.store(0);
-    m->waiters.store(0);
+    m->waiters = 0;
     m->guard = nullptr;
     if (!osCreateCriticalSection(err, m->guard)) {
         delete m;

@@ -2,12 +2,22 @@
 // (internal).
 //
 // A hold that can be granted at once is one compare-and-swap on the word; so is a release that
-// leaves no waiter to wake. A thread that cannot take its hold announces itself in `waiters`, then
-// under the guard tries once more and, failing, resets the event before it waits. A release that
-// frees the mutex while a waiter is announced sets the event under the guard. The announcement and
-// the release are ordered (sequentially consistent), so either the release sees the waiter and
-// sets the event after the waiter's reset, or the waiter's try sees the mutex free: no wake-up is
-// lost. Waiters still look again every kRwMutexRecheckMs, woken or not.
+// leaves no waiter to wake. A thread that cannot take its hold enters the guard, counts itself in
+// `waiters`, and in one compare-and-swap either takes the hold or sets the word's waiter flag;
+// failing, it resets the event before it leaves the guard and waits. The flag stays set while any
+// thread is counted in, and is changed only under the guard. A release sees the flag in the word
+// it gives its hold back in: when that release frees the mutex with the flag set, it gives the
+// hold back under the guard and sets the event there. So either the release comes first in the
+// word's order and the waiter's compare-and-swap sees the mutex free, or it sees the flag and its
+// event set follows the waiter's reset: no wake-up is lost. Waiters still look again every
+// kRwMutexRecheckMs, woken or not.
+//
+// A release touches the record after its compare-and-swap only under a guard it entered before
+// it, and then only to set the event and leave. Any thread that takes a hold after that
+// compare-and-swap finds the flag still set (only a thread under the guard clears it), so its own
+// release that frees the mutex waits for the guard. The thread that takes the mutex last may
+// therefore destroy it once its own release returns, while an earlier releaser is still inside
+// its call.
 //
 // The steps are written once against an operations type Ops, which performs every access to the
 // shared record: tRwMutexSystemOps (rwmutex.cpp) on the real atomics and platform objects, and a
@@ -15,8 +25,8 @@
 // - the word: std::uint64_t LoadWord(tRwMutex *) and
 //   bool CasWord(tRwMutex *, std::uint64_t &expected, std::uint64_t desired), which may fail
 //   spuriously;
-// - the waiter count: void AddWaiter(tRwMutex *), void RemoveWaiter(tRwMutex *) and
-//   std::uint32_t Waiters(tRwMutex *);
+// - the waiter count, used only under the guard: void AddWaiter(tRwMutex *),
+//   void RemoveWaiter(tRwMutex *) and std::uint32_t Waiters(tRwMutex *);
 // - the guard: void Enter(tRwMutex *) and void Leave(tRwMutex *);
 // - the release event: void Reset(tRwMutex *), void Set(tRwMutex *) and void Wait(tRwMutex *);
 // - the calling thread: unsigned Self().
@@ -34,20 +44,29 @@ namespace Quorvel::detail {
 struct tRwMutex {
     void *guard;    // critical section under which waiters reset and releasers set the event
     void *released; // manual-reset event, set when the mutex becomes free while threads wait
-    // Low 32 bits: the holds (0 free, n > 0 read n times, -n write n times, nested). High 32 bits:
-    // the last writer's thread id; it names the owner while the holds are negative.
+    // Bits 0 to 30: the holds, a signed 31-bit count (0 free, n > 0 read n times, -n write n
+    // times, nested). Bit 31: the waiter flag, set while a thread waits in an acquire. Bits 32 to
+    // 63: the last writer's thread id; it names the owner while the holds are negative.
     std::atomic<std::uint64_t> word;
-    std::atomic<std::uint32_t> waiters; // threads in the slow path of an acquire
+    std::uint32_t waiters; // threads in the slow path of an acquire; only under the guard
 };
 
-inline std::uint64_t RwMutexWord(std::uint32_t owner, std::int32_t holds) {
-    return (static_cast<std::uint64_t>(owner) << 32) | static_cast<std::uint32_t>(holds);
+const std::uint64_t kRwMutexWaiterFlag = std::uint64_t(1) << 31;
+
+inline std::uint64_t RwMutexWord(std::uint32_t owner, std::int32_t holds, bool flag = false) {
+    return (static_cast<std::uint64_t>(owner) << 32) | (flag ? kRwMutexWaiterFlag : 0) |
+           (static_cast<std::uint32_t>(holds) & 0x7FFFFFFFu);
 }
 inline std::int32_t RwMutexHolds(std::uint64_t word) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
+    const std::uint32_t v = static_cast<std::uint32_t>(word) & 0x7FFFFFFFu;
+    return (v & 0x40000000u) ? -static_cast<std::int32_t>(0x80000000u - v)
+                             : static_cast<std::int32_t>(v);
 }
 inline std::uint32_t RwMutexOwner(std::uint64_t word) {
     return static_cast<std::uint32_t>(word >> 32);
+}
+inline bool RwMutexFlagged(std::uint64_t word) {
+    return (word & kRwMutexWaiterFlag) != 0;
 }
 
 // How long a waiter sleeps on the release event before it looks at the holds again, whether
@@ -57,77 +76,110 @@ const unsigned kRwMutexRecheckMs = 10000;
 template <typename Ops> struct tRwMutexSteps {
     // The word after a read hold by the calling thread, or false when it must wait. Readers are
     // admitted whenever no writer holds the mutex, even while writers wait; the writer's own read
-    // is one more write level.
+    // is one more write level. The waiter flag is kept.
     static bool NextRead(Ops &ops, std::uint64_t word, std::uint64_t &next) {
         const std::int32_t holds = RwMutexHolds(word);
+        const bool flag = RwMutexFlagged(word);
         if (holds >= 0) {
-            next = RwMutexWord(RwMutexOwner(word), holds + 1);
+            next = RwMutexWord(RwMutexOwner(word), holds + 1, flag);
             return true;
         }
         if (RwMutexOwner(word) == ops.Self()) {
-            next = RwMutexWord(RwMutexOwner(word), holds - 1);
+            next = RwMutexWord(RwMutexOwner(word), holds - 1, flag);
             return true;
         }
         return false;
     }
 
     // The word after a write hold by the calling thread, or false when it must wait. A thread
-    // that holds the mutex for reading waits for itself, as it would for any reader.
+    // that holds the mutex for reading waits for itself, as it would for any reader. The waiter
+    // flag is kept.
     static bool NextWrite(Ops &ops, std::uint64_t word, std::uint64_t &next) {
         const std::int32_t holds = RwMutexHolds(word);
+        const bool flag = RwMutexFlagged(word);
         if (holds == 0) {
-            next = RwMutexWord(ops.Self(), -1);
+            next = RwMutexWord(ops.Self(), -1, flag);
             return true;
         }
         if (holds < 0 && RwMutexOwner(word) == ops.Self()) {
-            next = RwMutexWord(RwMutexOwner(word), holds - 1);
+            next = RwMutexWord(RwMutexOwner(word), holds - 1, flag);
             return true;
         }
         return false;
     }
 
+    template <bool Write> static bool Next(Ops &ops, std::uint64_t word, std::uint64_t &next) {
+        return Write ? NextWrite(ops, word, next) : NextRead(ops, word, next);
+    }
+
     template <bool Write> static bool TryTake(Ops &ops, tRwMutex *m) {
         std::uint64_t word = ops.LoadWord(m);
         std::uint64_t wanted;
-        while (Write ? NextWrite(ops, word, wanted) : NextRead(ops, word, wanted))
+        while (Next<Write>(ops, word, wanted))
             if (ops.CasWord(m, word, wanted)) return true;
         return false;
     }
 
     template <bool Write> static void Acquire(Ops &ops, tRwMutex *m) {
         if (TryTake<Write>(ops, m)) return;
+        ops.Enter(m);
         ops.AddWaiter(m);
         for (;;) {
-            ops.Enter(m);
-            const bool taken = TryTake<Write>(ops, m);
-            if (!taken) ops.Reset(m);
-            ops.Leave(m);
+            // Under the guard: take the hold, keeping the flag only for the waiters that stay,
+            // or set the flag so that the release that frees the mutex sets the event.
+            const bool others = ops.Waiters(m) > 1;
+            std::uint64_t word = ops.LoadWord(m), next;
+            bool taken = false;
+            for (;;) {
+                if (Next<Write>(ops, word, next)) {
+                    next = (next & ~kRwMutexWaiterFlag) | (others ? kRwMutexWaiterFlag : 0);
+                    if (ops.CasWord(m, word, next)) {
+                        taken = true;
+                        break;
+                    }
+                } else if (RwMutexFlagged(word) ||
+                           ops.CasWord(m, word, word | kRwMutexWaiterFlag)) {
+                    break;
+                }
+            }
             if (taken) break;
+            ops.Reset(m);
+            ops.Leave(m);
             ops.Wait(m);
+            ops.Enter(m);
         }
         ops.RemoveWaiter(m);
+        ops.Leave(m);
+    }
+
+    // The word after `word` gives back one hold, or false when the mutex is free.
+    static bool NextRelease(std::uint64_t word, std::uint64_t &next) {
+        const std::int32_t holds = RwMutexHolds(word);
+        if (holds == 0) return false;
+        next = RwMutexWord(RwMutexOwner(word), holds > 0 ? holds - 1 : holds + 1,
+                           RwMutexFlagged(word));
+        return true;
     }
 
     // Gives back one hold, from whichever thread: a read hold may be released by any thread.
-    // Releasing a free mutex changes nothing.
+    // Releasing a free mutex changes nothing. A release that frees the mutex while the flag is
+    // set is done under the guard, which it leaves as its last touch of the record.
     static void Release(Ops &ops, tRwMutex *m) {
-        std::uint64_t word = ops.LoadWord(m);
-        std::int32_t holds;
+        std::uint64_t word = ops.LoadWord(m), next;
         for (;;) {
-            holds = RwMutexHolds(word);
-            if (holds == 0) break;
-            const std::uint64_t next =
-                RwMutexWord(RwMutexOwner(word), holds > 0 ? holds - 1 : holds + 1);
+            if (!NextRelease(word, next)) return;
+            if (RwMutexHolds(next) == 0 && RwMutexFlagged(next)) break;
+            if (ops.CasWord(m, word, next)) return;
+        }
+        ops.Enter(m);
+        word = ops.LoadWord(m);
+        while (NextRelease(word, next)) {
             if (ops.CasWord(m, word, next)) {
-                holds = RwMutexHolds(next);
+                if (RwMutexHolds(next) == 0 && RwMutexFlagged(next)) ops.Set(m);
                 break;
             }
         }
-        if (holds == 0 && ops.Waiters(m) != 0) {
-            ops.Enter(m);
-            ops.Set(m);
-            ops.Leave(m);
-        }
+        ops.Leave(m);
     }
 };
 

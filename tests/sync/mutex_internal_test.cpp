@@ -25,13 +25,16 @@ struct RwMutexState : ::testing::Test {
 
     int Holds() const { return detail::RwMutexHolds(m->word.load()); }
     unsigned Owner() const { return detail::RwMutexOwner(m->word.load()); }
+    // The waiter flag: set by a thread that must wait, in the word every release looks at.
+    bool Flagged() const { return detail::RwMutexFlagged(m->word.load()); }
     bool ReleaseSignalled() { return osWaitForEvents(1, &m->released, 0) == 0; }
 };
 
 TEST_F(RwMutexState, StartsFreeWithNoOwner) {
     EXPECT_EQ(Holds(), 0);
     EXPECT_EQ(Owner(), 0u);
-    EXPECT_EQ(m->waiters.load(), 0u);
+    EXPECT_EQ(m->waiters, 0u);
+    EXPECT_FALSE(Flagged());
     EXPECT_NE(m->guard, nullptr);
     EXPECT_NE(m->released, nullptr);
     EXPECT_FALSE(ReleaseSignalled());
@@ -70,7 +73,8 @@ TEST_F(RwMutexState, ReadHoldsCountUpAndDown) {
 TEST_F(RwMutexState, ReleasingAFreeMutexStaysAtZero) {
     osReleaseMutex(handle);
     EXPECT_EQ(Holds(), 0);
-    EXPECT_EQ(m->waiters.load(), 0u);
+    EXPECT_EQ(m->waiters, 0u);
+    EXPECT_FALSE(Flagged());
 }
 
 TEST_F(RwMutexState, AWaiterIsAnnouncedAndWokenByTheRelease) {
@@ -80,7 +84,7 @@ TEST_F(RwMutexState, AWaiterIsAnnouncedAndWokenByTheRelease) {
         osAcquireMutexRead(handle);
         got.store(true);
     });
-    ASSERT_TRUE(WaitUntil([&] { return m->waiters.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Flagged(); }));
     EXPECT_FALSE(got.load());
     const auto released = std::chrono::steady_clock::now();
     osReleaseMutex(handle);
@@ -90,7 +94,8 @@ TEST_F(RwMutexState, AWaiterIsAnnouncedAndWokenByTheRelease) {
               std::chrono::milliseconds(detail::kRwMutexRecheckMs));
     reader.Join();
     EXPECT_EQ(Holds(), 1);
-    EXPECT_EQ(m->waiters.load(), 0u);
+    EXPECT_EQ(m->waiters, 0u);
+    EXPECT_FALSE(Flagged()) << "the last waiter clears the flag as it takes its hold";
     osReleaseMutex(handle);
 }
 
@@ -101,7 +106,7 @@ TEST_F(RwMutexState, WaiterLooksAgainAfterTenSecondsWithoutAWakeUp) {
         osAcquireMutexRead(handle);
         got.store(true);
     });
-    ASSERT_TRUE(WaitUntil([&] { return m->waiters.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Flagged(); }));
     osSleep(100);
     ASSERT_FALSE(got.load());
     // Free the mutex behind the waiter's back, without the release event: only the periodic
@@ -116,6 +121,7 @@ TEST_F(RwMutexState, WaiterLooksAgainAfterTenSecondsWithoutAWakeUp) {
     EXPECT_LE(waited, 15000);
     reader.Join();
     EXPECT_EQ(Holds(), 1);
+    EXPECT_FALSE(Flagged());
     osReleaseMutex(handle);
 }
 

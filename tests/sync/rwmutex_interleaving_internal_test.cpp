@@ -13,6 +13,11 @@
 // that excludes it, and at every point the word must agree with the holds granted. A failed
 // compare-and-swap here fails only when the word changed: a spurious failure only reloads the
 // same word and retries, which adds no state.
+//
+// A script may end by destroying the mutex, once its own last release has returned, where the
+// scripts make that the sound thing for a user to do: every other thread's last release came
+// before this thread's last hold was granted. From then on any access to the record by any
+// thread (a releaser still inside its call) is a use of freed memory, and fails the run.
 #include "qv_thread.h"
 #include "sync/rwmutex.h"
 
@@ -30,14 +35,16 @@
 #include <vector>
 
 using namespace Quorvel;
+using detail::RwMutexFlagged;
 using detail::RwMutexHolds;
 using detail::RwMutexOwner;
 
 namespace {
 
 // What a script does: take a hold, give one back, or wait for and raise flags that scripts use
-// to pin down the moments a behaviour is about (a reader that must get in while a writer waits).
-enum eAction { eRead, eWrite, eRelease, eRaise, eAwait };
+// to pin down the moments a behaviour is about (a reader that must get in while a writer waits),
+// or destroy the mutex.
+enum eAction { eRead, eWrite, eRelease, eRaise, eAwait, eDestroy };
 struct tAction {
     eAction action;
     unsigned flag; // for eRaise and eAwait
@@ -66,8 +73,10 @@ const char *const kOpNames[] = {"start", "load",  "cas", "+waiter", "-waiter", "
 
 struct tAbortRun {}; // unwinds a thread out of the steps when a run ends early
 
-// Changes to the mutex's own operations, for the checks that show the explorer catches faults.
-enum eFault { eNoFault, eNeverWake, eOneThreadId };
+// Changes to the mutex's own operations, for the checks that show the explorer catches faults:
+// releases that never see the waiter flag, threads that all report one id, and a release that
+// reads the word once more after giving its hold back.
+enum eFault { eNoFault, eNeverWake, eOneThreadId, eLookAfterRelease };
 
 class cExplorer;
 
@@ -141,14 +150,29 @@ public:
             Choose(lock, me);
         else
             AwaitTurn(lock, me);
+        if (_destroyed && op != eHold && op != eAwaitFlag && op != eDone)
+            Fail(lock, std::string("touched the mutex after its last user destroyed it: ") +
+                           kOpNames[op]);
         std::uint64_t result = 0;
         switch (op) {
         case eLoadWord:
             result = _m.word.load();
+            if (Blind(self)) result &= ~detail::kRwMutexWaiterFlag;
             break;
         case eCasWord: {
             const std::int32_t before = RwMutexHolds(*expected);
-            result = _m.word.compare_exchange_strong(*expected, b);
+            if (Blind(self)) {
+                // The flag is neither seen nor changed by this compare-and-swap.
+                const std::uint64_t flag = _m.word.load() & detail::kRwMutexWaiterFlag;
+                std::uint64_t seen = _m.word.load() & ~detail::kRwMutexWaiterFlag;
+                result = seen == (*expected & ~detail::kRwMutexWaiterFlag);
+                if (result)
+                    _m.word.store((b & ~detail::kRwMutexWaiterFlag) | flag);
+                else
+                    *expected = seen;
+            } else {
+                result = _m.word.compare_exchange_strong(*expected, b);
+            }
             // A release gives its hold back here, whoever took it.
             if (result && self.action == eRelease) {
                 if (before < 0 && --_levels == 0) _writer = -1;
@@ -157,13 +181,12 @@ public:
             break;
         }
         case eAddWaiter:
-            _m.waiters.fetch_add(1);
-            break;
         case eRemoveWaiter:
-            _m.waiters.fetch_sub(1);
-            break;
         case eWaiters:
-            result = _fault == eNeverWake ? 0 : _m.waiters.load();
+            if (_guardOwner != me) Fail(lock, "used the waiter count outside the guard");
+            if (op == eAddWaiter) ++_m.waiters;
+            if (op == eRemoveWaiter) --_m.waiters;
+            result = _m.waiters;
             break;
         case eEnter:
             _guardOwner = me;
@@ -187,6 +210,12 @@ public:
     }
 
     unsigned IdOf(int me) const { return _fault == eOneThreadId ? 7u : 1000u + me; }
+
+    // True when thread `me`, in a release, is to read the word once more after giving back its
+    // hold (the fault eLookAfterRelease).
+    bool LooksAfterRelease(int me) const {
+        return _fault == eLookAfterRelease && _threads[me].action == eRelease;
+    }
 
 private:
     struct tThread {
@@ -219,11 +248,16 @@ private:
         }
     }
 
+    // A release that never sees the waiter flag (the fault eNeverWake).
+    bool Blind(const tThread &self) const {
+        return _fault == eNeverWake && self.action == eRelease;
+    }
+
     std::string Key() const {
         std::ostringstream k;
-        k << _m.word.load() << ' ' << _m.waiters.load() << ' ' << _guardOwner << ' ' << _guardDepth
-          << ' ' << _signalled << ' ' << _flags << ' ' << _readers << ' ' << _writer << ' '
-          << _levels;
+        k << _m.word.load() << ' ' << _m.waiters << ' ' << _guardOwner << ' ' << _guardDepth << ' '
+          << _signalled << ' ' << _flags << ' ' << _readers << ' ' << _writer << ' ' << _levels
+          << ' ' << _destroyed;
         for (const tThread &th : _threads) {
             k << '|' << th.pc << ' ' << th.op << ' ' << th.a << ' ' << th.b;
             for (std::uint64_t h : th.history)
@@ -243,8 +277,8 @@ private:
         if (_result.fault.empty()) {
             char state[128];
             std::snprintf(state, sizeof state, " [holds %d owner %u waiters %u event %d]",
-                          RwMutexHolds(_m.word.load()), RwMutexOwner(_m.word.load()),
-                          _m.waiters.load(), _signalled ? 1 : 0);
+                          RwMutexHolds(_m.word.load()), RwMutexOwner(_m.word.load()), _m.waiters,
+                          _signalled ? 1 : 0);
             _result.fault = what + state + "\n" + Trace();
         }
         Abort(lock);
@@ -258,12 +292,16 @@ private:
         throw tAbortRun();
     }
 
-    // The word must always cover the holds the threads were granted and not yet gave back.
+    // The word must always cover the holds the threads were granted and not yet gave back, and
+    // while nobody is under the guard its waiter flag tells whether any thread waits.
     void CheckWord(std::unique_lock<std::mutex> &lock) {
         const std::int32_t holds = RwMutexHolds(_m.word.load());
         if (_writer >= 0 && (holds > -_levels || RwMutexOwner(_m.word.load()) != IdOf(_writer)))
             Fail(lock, "the word does not show the writer's holds");
         if (_readers > 0 && holds < _readers) Fail(lock, "the word does not show the read holds");
+        if (_fault != eNeverWake && _guardOwner == -1 &&
+            RwMutexFlagged(_m.word.load()) != (_m.waiters > 0))
+            Fail(lock, "the waiter flag does not tell whether a thread waits");
     }
 
     // At a scheduling point (the caller's next access is recorded): picks the thread that runs
@@ -279,8 +317,8 @@ private:
         if (enabled.empty()) {
             if (allDone) {
                 ++_result.completed;
-                if (RwMutexHolds(_m.word.load()) != 0 || _m.waiters.load() != 0 ||
-                    _guardOwner != -1)
+                if (RwMutexHolds(_m.word.load()) != 0 || RwMutexFlagged(_m.word.load()) ||
+                    _m.waiters != 0 || _guardOwner != -1)
                     Fail(lock, "all threads done but the mutex is not left free");
                 Abort(lock); // the run is over; unwinds nothing but the caller's wait
             }
@@ -320,7 +358,8 @@ private:
     void RunOnce() {
         std::unique_lock<std::mutex> lock(_mu);
         _m.word.store(0);
-        _m.waiters.store(0);
+        _m.waiters = 0;
+        _destroyed = false;
         _guardOwner = -1;
         _guardDepth = 0;
         _signalled = false;
@@ -428,6 +467,11 @@ private:
             case eAwait:
                 Step(me, eAwaitFlag, a.flag);
                 break;
+            case eDestroy: {
+                std::lock_guard<std::mutex> lock(_mu);
+                _destroyed = true;
+                break;
+            }
             }
         }
         std::lock_guard<std::mutex> lock(_mu);
@@ -455,6 +499,7 @@ private:
     int _guardOwner = -1, _guardDepth = 0;
     bool _signalled = false;
     unsigned _flags = 0;
+    bool _destroyed = false;
     // The holds granted and not yet given back, as the threads see them.
     int _readers = 0, _writer = -1, _levels = 0;
 
@@ -469,7 +514,9 @@ std::uint64_t tModelOps::LoadWord(detail::tRwMutex *) {
     return x->Step(me, eLoadWord);
 }
 bool tModelOps::CasWord(detail::tRwMutex *, std::uint64_t &expected, std::uint64_t desired) {
-    return x->Step(me, eCasWord, expected, desired, &expected) != 0;
+    const bool done = x->Step(me, eCasWord, expected, desired, &expected) != 0;
+    if (done && x->LooksAfterRelease(me)) x->Step(me, eLoadWord);
+    return done;
 }
 void tModelOps::AddWaiter(detail::tRwMutex *) {
     x->Step(me, eAddWaiter);
@@ -499,7 +546,7 @@ unsigned tModelOps::Self() {
     return x->IdOf(me);
 }
 
-const tAction R{eRead, 0}, W{eWrite, 0}, U{eRelease, 0};
+const tAction R{eRead, 0}, W{eWrite, 0}, U{eRelease, 0}, D{eDestroy, 0};
 tAction Raise(unsigned f) {
     return {eRaise, f};
 }
@@ -548,11 +595,18 @@ INSTANTIATE_TEST_SUITE_P(
         tCase{"ReaderAskingToWriteWaitsForItsReadHold",
               {{R, Raise(kHeld), W, U}, {Await(kHeld), U}}},
         // Releasing a free mutex keeps it free and usable by both kinds of hold.
-        tCase{"ReleaseOfAFreeMutex", {{U, W, U}, {U, R, U}}}),
+        tCase{"ReleaseOfAFreeMutex", {{U, W, U}, {U, R, U}}},
+        // The thread whose write hold could only be granted after the other's last release may
+        // destroy the mutex after its own release, while that other release is still running.
+        tCase{"TheNextWriterDestroysAfterAWriter", {{W, Raise(kHeld), U}, {Await(kHeld), W, U, D}}},
+        tCase{"TheNextWriterDestroysAfterAReader", {{R, Raise(kHeld), U}, {Await(kHeld), W, U, D}}},
+        tCase{"TheNextWriterDestroysAfterTwoReaders",
+              {{R, Raise(kHeld), U}, {R, Raise(kIn), U}, {Await(kHeld), Await(kIn), W, U, D}}}),
     [](const ::testing::TestParamInfo<tCase> &info) { return std::string(info.param.name); });
 
 // The explorer itself must catch faults: the same steps, with the operations changed so that a
-// release never sees a waiter, or so that every thread reports the same id.
+// release never sees a waiter, so that every thread reports the same id, or so that a release
+// looks at the word after giving its hold back.
 TEST(RwMutexInterleavingChecks, FindsALostWakeUpWhenReleasesNeverSeeWaiters) {
     cExplorer x({{W, U}, {W, U}}, eNeverWake);
     const tResult r = x.Explore();
@@ -564,6 +618,12 @@ TEST(RwMutexInterleavingChecks, FindsTwoHoldersWhenThreadsShareOneId) {
     const tResult r = x.Explore();
     EXPECT_FALSE(r.fault.empty());
     std::printf("%s\n", r.fault.c_str());
+}
+
+TEST(RwMutexInterleavingChecks, FindsAReleaseThatTouchesTheMutexAfterGivingItsHoldBack) {
+    cExplorer x({{W, Raise(kHeld), U}, {Await(kHeld), W, U, D}}, eLookAfterRelease);
+    const tResult r = x.Explore();
+    EXPECT_NE(r.fault.find("after its last user destroyed it"), std::string::npos) << r.fault;
 }
 
 } // namespace
