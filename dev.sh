@@ -69,6 +69,8 @@ suite() { # preset
 }
 
 windows() {
+  local start
+  start=$(date +%s)
   need_packages "${BASE_PKGS[@]}" googletest "${WIN_PKGS[@]}"
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
@@ -77,15 +79,19 @@ windows() {
   cmake --preset mingw >/dev/null
   cmake --build --preset mingw -j "$JOBS"
   timeout 1800 ctest --preset mingw -j "$JOBS"
+  echo "== mingw: built and tested in $(( $(date +%s) - start )) s"
 }
 
 windows_x86() {
+  local start
+  start=$(date +%s)
   # 32-bit Wine comes from the i386 architecture, which the package lists must know first.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     unset QV_APT_UPDATED
   fi
   need_packages "${BASE_PKGS[@]}" googletest "${WIN_PKGS[@]}" "${WIN_X86_PKGS[@]}"
+  echo "== mingw-x86: the 32-bit packages took $(( $(date +%s) - start )) s to install"
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   trap 'source scripts/wine-env.sh stop' RETURN
@@ -93,6 +99,7 @@ windows_x86() {
   cmake --preset mingw-x86 >/dev/null
   cmake --build --preset mingw-x86 -j "$JOBS"
   timeout 1800 ctest --preset mingw-x86 -j "$JOBS"
+  echo "== mingw-x86: installed, built and tested in $(( $(date +%s) - start )) s"
 }
 
 # Big-endian: the library and every suite cross-built for s390x and run under qemu-user. The tests
