@@ -120,8 +120,24 @@ template <typename Ops> struct tRwMutexSteps {
         return false;
     }
 
+    // A read hold while no writer holds the mutex, without asking for the calling thread's id:
+    // one more read hold is the word plus one, whatever the flag and owner bits.
+    static bool TakeReadAtOnce(Ops &ops, tRwMutex *m) {
+        std::uint64_t word = ops.LoadWord(m);
+        while (RwMutexHolds(word) >= 0)
+            if (ops.CasWord(m, word, word + 1)) return true;
+        return false;
+    }
+
     template <bool Write> static void Acquire(Ops &ops, tRwMutex *m) {
-        if (TryTake<Write>(ops, m)) return;
+        if (!(Write ? TryTake<true>(ops, m) : TakeReadAtOnce(ops, m)))
+            AcquireWaiting<Write>(ops, m);
+    }
+
+    // The rest of an acquire, out of line so that the fast path needs no stack frame: the
+    // writer's own read, then waiting.
+    template <bool Write> [[gnu::noinline]] static void AcquireWaiting(Ops &ops, tRwMutex *m) {
+        if (!Write && TryTake<false>(ops, m)) return;
         ops.Enter(m);
         ops.AddWaiter(m);
         for (;;) {
@@ -152,12 +168,13 @@ template <typename Ops> struct tRwMutexSteps {
         ops.Leave(m);
     }
 
-    // The word after `word` gives back one hold, or false when the mutex is free.
+    // The word after `word` gives back one hold, or false when the mutex is free. The holds sit in
+    // the low 31 bits: a read hold less is the word minus one; a write level less is the word
+    // plus one, except for the last, whose plus one would carry into the flag.
     static bool NextRelease(std::uint64_t word, std::uint64_t &next) {
         const std::int32_t holds = RwMutexHolds(word);
         if (holds == 0) return false;
-        next = RwMutexWord(RwMutexOwner(word), holds > 0 ? holds - 1 : holds + 1,
-                           RwMutexFlagged(word));
+        next = holds > 0 ? word - 1 : holds == -1 ? word & ~std::uint64_t(0x7FFFFFFF) : word + 1;
         return true;
     }
 
@@ -171,6 +188,12 @@ template <typename Ops> struct tRwMutexSteps {
             if (RwMutexHolds(next) == 0 && RwMutexFlagged(next)) break;
             if (ops.CasWord(m, word, next)) return;
         }
+        ReleaseWaking(ops, m);
+    }
+
+    // The release that frees the mutex while a waiter is flagged, under the guard; out of line.
+    [[gnu::noinline]] static void ReleaseWaking(Ops &ops, tRwMutex *m) {
+        std::uint64_t word, next;
         ops.Enter(m);
         word = ops.LoadWord(m);
         while (NextRelease(word, next)) {
